@@ -1,0 +1,37 @@
+# The two commands of the README, and the steps they are made of. Every step first
+# installs the Debian packages it lacks, so a minimal Debian 12 with git and make works.
+SHELL := /bin/bash
+JOBS ?= 2
+
+.PHONY: demo test dist deps tools native windows clean
+
+demo: deps tools dist native
+	./build/tools/host/kestrel-bench demo
+
+test: deps tools native windows
+	ctest --preset tools
+	ctest --preset native
+	ctest --preset windows
+
+deps:
+	@./tools/install-deps.sh
+
+tools: deps
+	cmake --preset tools >/dev/null
+	cmake --build --preset tools -j $(JOBS)
+
+native: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+# The Windows build needs the pictures that the tools build draws.
+windows: deps tools
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+dist: windows
+	mkdir -p dist
+	cp build/windows/modules/KESTREL_TIMER.gau build/windows/modules/KESTREL.GAU dist/
+
+clean:
+	rm -rf build dist out
