@@ -1,0 +1,61 @@
+// How the host reads a gauge's records: the element tree in drawing order, and the
+// click-area list with each box turned into gauge pixels. Both walks are bounded and
+// report a malformed record as a HostError.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "linkage.h"
+#include "loader.h"
+
+namespace kestrel {
+
+// One element of a tree in drawing order (pre-order, depth first: an element before its
+// children, earlier children before later ones).
+struct ElementEntry {
+    std::size_t index;       // position in drawing order
+    std::string label;       // child positions from the root: "0", "0.1", "0.1.0"
+    std::size_t depth;       // 0 for the root
+    ElementHeader* element;
+};
+
+// Walks the tree from root. Throws HostError on an element reached twice (a cycle or a
+// shared child), more than max_elements elements, or a child list without its NULL.
+inline constexpr std::size_t max_elements = 4096;
+std::vector<ElementEntry> read_element_tree(ElementHeader* root);
+
+std::string_view element_kind_name(uint32_t kind);
+// The element's callback, whatever its kind; nullptr for kinds without one.
+ElementCallback value_callback_of(const ElementHeader& element);
+
+// One record of a click-area list.
+struct MouseListEntry {
+    std::size_t index;            // position in the list
+    const MouseRect* record;
+    std::size_t depth;            // parents enclosing this record (0 for the outermost parent)
+    std::optional<std::size_t> parent;  // index of the enclosing parent record
+    PixelBox box;                 // in gauge pixels (the stored box plus the parents' origins)
+    bool whole_gauge;             // the outermost parent with box (0,0,0,0): every point
+    const char* tooltip;          // parents: the text of their tooltip record, or nullptr
+};
+
+// Reads a list up to and including its end-of-list record. Throws HostError (naming the
+// record index) on an end of parent without a parent, a child or tooltip outside a
+// parent, a second tooltip for one parent, parents still open at the end of the list,
+// an unknown rect_kind, or more than max_mouse_records records without an end.
+inline constexpr std::size_t max_mouse_records = 4096;
+std::vector<MouseListEntry> read_mouse_list(const MouseRect* list);
+
+std::string_view mouse_rect_kind_name(uint32_t kind);
+
+bool box_contains(const PixelBox& box, int32_t x, int32_t y);
+
+// Windows-1252 text (tooltips) as UTF-8; the five unassigned bytes become U+FFFD.
+std::string cp1252_to_utf8(std::string_view text);
+
+}  // namespace kestrel
