@@ -1,0 +1,206 @@
+// Loading a module: the file's header is checked before the platform loader sees it, so
+// that a wrong file gives a clear message rather than a loader dialog or a crash.
+#include "loader.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace kestrel {
+namespace {
+
+// A module that names more gauges than this has lost its NULL entry.
+constexpr std::size_t max_gauges = 256;
+
+[[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
+    throw HostError(path.string() + ": " + what);
+}
+
+std::vector<unsigned char> read_head(const std::filesystem::path& path, std::size_t size) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) fail(path, "cannot be read");
+    std::vector<unsigned char> head(size);
+    file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(size));
+    head.resize(static_cast<std::size_t>(file.gcount()));
+    return head;
+}
+
+uint32_t little_endian_word(const std::vector<unsigned char>& bytes, std::size_t at, std::size_t width) {
+    uint32_t word = 0;
+    for (std::size_t i = 0; i < width; ++i) word |= uint32_t{bytes[at + i]} << (8 * i);
+    return word;
+}
+
+#ifdef _WIN32
+// MZ header, then at e_lfanew "PE\0\0" and the file header: machine 0x14C (i386) and
+// the DLL characteristic.
+void check_module_header(const std::filesystem::path& path) {
+    const auto dos = read_head(path, 64);
+    if (dos.size() < 64 || dos[0] != 'M' || dos[1] != 'Z') fail(path, "not a Windows module (no MZ header)");
+    const std::size_t pe_offset = little_endian_word(dos, 0x3C, 4);
+    if (pe_offset > (1u << 20)) fail(path, "not a Windows module (PE header offset out of range)");
+    const auto head = read_head(path, pe_offset + 24);
+    if (head.size() < pe_offset + 24 || std::memcmp(&head[pe_offset], "PE\0\0", 4) != 0)
+        fail(path, "not a Windows module (no PE header)");
+    const uint32_t machine = little_endian_word(head, pe_offset + 4, 2);
+    if (machine != 0x14C) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%X", machine);
+        fail(path, std::string("not a 32-bit x86 module (machine ") + hex + ")");
+    }
+    const uint32_t characteristics = little_endian_word(head, pe_offset + 22, 2);
+    if ((characteristics & 0x2000) == 0) fail(path, "not a library (a Windows program)");
+}
+
+std::string last_error_text() {
+    const DWORD code = GetLastError();
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "error " + std::to_string(code);
+    return message;
+}
+
+void* load_library(const std::filesystem::path& path) {
+    // No "cannot load" dialog may stop an unattended run.
+    const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE handle = LoadLibraryA(path.string().c_str());
+    const std::string error = handle == nullptr ? last_error_text() : std::string();
+    SetErrorMode(previous);
+    if (handle == nullptr) fail(path, "cannot be loaded: " + error);
+    return reinterpret_cast<void*>(handle);
+}
+
+void* find_symbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void free_library(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+// ELF header: 32-bit class, little-endian, machine 3 (i386), a shared object.
+void check_module_header(const std::filesystem::path& path) {
+    const auto head = read_head(path, 20);
+    if (head.size() < 20 || std::memcmp(head.data(), "\x7F" "ELF", 4) != 0)
+        fail(path, "not a shared object (no ELF header)");
+    if (head[4] != 1) fail(path, "not a 32-bit shared object (ELF class " + std::to_string(head[4]) + ")");
+    const uint32_t machine = little_endian_word(head, 18, 2);
+    if (machine != 3) fail(path, "not an i386 shared object (machine " + std::to_string(machine) + ")");
+    const uint32_t type = little_endian_word(head, 16, 2);
+    if (type != 3) fail(path, "not a shared object (ELF type " + std::to_string(type) + ")");
+}
+
+void* load_library(const std::filesystem::path& path) {
+    dlerror();
+    void* handle = dlopen(std::filesystem::absolute(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = dlerror();
+        fail(path, std::string("cannot be loaded: ") + (error != nullptr ? error : "unknown error"));
+    }
+    return handle;
+}
+
+void* find_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+
+void free_library(void* handle) { dlclose(handle); }
+#endif
+
+}  // namespace
+
+std::string gauge_name_of(const GaugeHeader& header) {
+    return header.gauge_name != nullptr ? std::string(header.gauge_name) : std::string("(no name)");
+}
+
+LoadedModule LoadedModule::open(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) fail(path, "no such file");
+    if (!std::filesystem::is_regular_file(path, error)) fail(path, "not a regular file");
+    check_module_header(path);
+
+    LoadedModule module;
+    module.path_ = path;
+    module.handle_ = load_library(path);
+    // From here the destructor unloads the library if a check below throws.
+    void* linkage = find_symbol(module.handle_, "Linkage");
+    if (linkage == nullptr) fail(path, "exports no Linkage record");
+    void* import_table = find_symbol(module.handle_, "ImportTable");
+    if (import_table == nullptr) fail(path, "exports no ImportTable record");
+    module.linkage_ = static_cast<const LinkageHead*>(linkage);
+    module.import_table_ = static_cast<ImportTableRecord*>(import_table);
+
+    // The table sits inline after the 24 fixed bytes; it ends at its NULL entry.
+    const auto* table = reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + 24);
+    for (std::size_t i = 0;; ++i) {
+        if (i == max_gauges) fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
+        if (table[i] == nullptr) break;
+        module.gauges_.push_back(table[i]);
+    }
+    return module;
+}
+
+LoadedModule::LoadedModule(LoadedModule&& other) noexcept
+    : path_(std::move(other.path_)),
+      handle_(std::exchange(other.handle_, nullptr)),
+      linkage_(std::exchange(other.linkage_, nullptr)),
+      import_table_(std::exchange(other.import_table_, nullptr)),
+      gauges_(std::move(other.gauges_)),
+      init_run_(std::exchange(other.init_run_, false)) {}
+
+LoadedModule& LoadedModule::operator=(LoadedModule&& other) noexcept {
+    if (this != &other) {
+        unload();
+        path_ = std::move(other.path_);
+        handle_ = std::exchange(other.handle_, nullptr);
+        linkage_ = std::exchange(other.linkage_, nullptr);
+        import_table_ = std::exchange(other.import_table_, nullptr);
+        gauges_ = std::move(other.gauges_);
+        init_run_ = std::exchange(other.init_run_, false);
+    }
+    return *this;
+}
+
+LoadedModule::~LoadedModule() { unload(); }
+
+void LoadedModule::unload() noexcept {
+    if (handle_ == nullptr) return;
+    if (init_run_ && linkage_ != nullptr && linkage_->module_deinit != nullptr) linkage_->module_deinit();
+    free_library(handle_);
+    handle_ = nullptr;
+    linkage_ = nullptr;
+    import_table_ = nullptr;
+    gauges_.clear();
+    init_run_ = false;
+}
+
+std::vector<std::string> LoadedModule::gauge_names() const {
+    std::vector<std::string> names;
+    for (const GaugeHeader* header : gauges_) names.push_back(gauge_name_of(*header));
+    return names;
+}
+
+GaugeHeader& LoadedModule::gauge(std::string_view name) const {
+    for (GaugeHeader* header : gauges_)
+        if (header->gauge_name != nullptr && name == header->gauge_name) return *header;
+    std::string known;
+    for (const std::string& each : gauge_names()) known += (known.empty() ? "" : ", ") + ("\"" + each + "\"");
+    fail(path_, "no gauge named \"" + std::string(name) + "\" (it has " + (known.empty() ? "no gauges" : known) + ")");
+}
+
+void LoadedModule::run_module_init() {
+    if (init_run_) return;
+    if (linkage_->module_init == nullptr) fail(path_, "Linkage.module_init is NULL");
+    linkage_->module_init();
+    init_run_ = true;
+}
+
+}  // namespace kestrel
