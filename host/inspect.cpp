@@ -1,0 +1,261 @@
+// Printing a module's records as the simulator reads them. Addresses never appear:
+// routines are numbered by first appearance, pointers to data are shown as what they
+// lead to, and host-owned words are checked to be zero as stored.
+#include "inspect.h"
+
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "records.h"
+
+namespace kestrel {
+namespace {
+
+// A bound on failure lists, whose end is an all-zero entry.
+constexpr std::size_t max_failure_entries = 64;
+
+std::string hex(uint32_t value, int digits = 0) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::string number(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string point(PixelPoint p) { return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")"; }
+
+std::string box(const PixelBox& b) {
+    return "(" + std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.width) + "," +
+           std::to_string(b.height) + ")";
+}
+
+std::string quoted(const char* text) { return text != nullptr ? "\"" + cp1252_to_utf8(text) + "\"" : "NULL"; }
+
+// Names every routine by the order in which the listing first meets it.
+class RoutineNames {
+public:
+    template <typename Routine>
+    std::string operator()(Routine routine) {
+        if (routine == nullptr) return "none";
+        const auto key = reinterpret_cast<const void*>(routine);
+        const auto [found, added] = numbers_.emplace(key, numbers_.size() + 1);
+        return "routine #" + std::to_string(found->second);
+    }
+
+private:
+    std::map<const void*, std::size_t> numbers_;
+};
+
+// Byte offsets of nonzero words among the host-owned ranges [begin, end) of a record.
+std::string host_owned_words(const void* record, std::initializer_list<std::pair<std::size_t, std::size_t>> ranges) {
+    const auto* bytes = static_cast<const unsigned char*>(record);
+    std::string nonzero;
+    for (const auto& [begin, end] : ranges)
+        for (std::size_t at = begin; at < end; at += 4)
+            if (bytes[at] | bytes[at + 1] | bytes[at + 2] | bytes[at + 3]) nonzero += " " + std::to_string(at);
+    return nonzero.empty() ? "zero" : "NONZERO at byte" + nonzero;
+}
+
+std::string failure_list(const FailureEntry* list) {
+    if (list == nullptr) return "none";
+    std::string text;
+    for (std::size_t i = 0;; ++i) {
+        if (i == max_failure_entries) return text + " (no end entry within " + std::to_string(max_failure_entries) + ")";
+        const FailureEntry& entry = list[i];
+        if (entry.failure_key == 0 && entry.failure_action == 0 && entry.reserved == 0) break;
+        text += (text.empty() ? "" : ", ") + std::string("{key ") + std::to_string(entry.failure_key) + ", action " +
+                std::to_string(entry.failure_action) +
+                (entry.reserved != 0 ? ", reserved " + std::to_string(entry.reserved) : std::string()) + "}";
+    }
+    return text.empty() ? "empty" : text;
+}
+
+std::size_t child_count(const ElementHeader& element) {
+    std::size_t count = 0;
+    if (element.next_elements != nullptr)
+        while (count < max_elements && element.next_elements[count] != nullptr) ++count;
+    return count;
+}
+
+std::string module_var(const ModuleVar& variable) {
+    // The host owns every word but the token; a stored record has them zero.
+    const bool stored_zero = variable.var_ptr == nullptr && variable.var_type == 0 && variable.value == 0.0 &&
+                             variable.previous_value == 0.0;
+    return "token " + std::to_string(variable.token) + (stored_zero ? "" : " (host-owned words NONZERO)");
+}
+
+class Printer {
+public:
+    Printer(std::ostream& out, RoutineNames& routines) : out_(out), routines_(routines) {}
+
+    void gauge(const GaugeHeader& h) {
+        out_ << "gauge " << quoted(h.gauge_name) << "\n";
+        field(2, "header_version", hex(h.header_version));
+        ElementHeader* root = h.element_list != nullptr ? *h.element_list : nullptr;
+        std::string element_list = "NULL";
+        if (h.element_list != nullptr) {
+            element_list = root == nullptr ? "a variable holding NULL" : "a variable holding the root element";
+            if (root != nullptr && reinterpret_cast<const unsigned char*>(h.element_list) ==
+                                       reinterpret_cast<const unsigned char*>(root) + sizeof(StaticImageElement))
+                element_list += ", stored right after the root record";
+        }
+        field(2, "element_list", element_list);
+        field(2, "query_routine", routines_(h.query_routine));
+        field(2, "install_routine", routines_(h.install_routine));
+        field(2, "initialize_routine", routines_(h.initialize_routine));
+        field(2, "update_routine", routines_(h.update_routine));
+        field(2, "generate_routine", routines_(h.generate_routine));
+        field(2, "draw_routine", routines_(h.draw_routine));
+        field(2, "kill_routine", routines_(h.kill_routine));
+        field(2, "size_x_mm", std::to_string(h.size_x_mm));
+        field(2, "mouse_rect_list", h.mouse_rect_list != nullptr ? "present" : "NULL");
+        field(2, "gauge_callback", routines_(h.gauge_callback));
+        field(2, "host-owned words", host_owned_words(&h, {{40, 44}, {48, 80}, {88, sizeof(GaugeHeader)}}));
+        if (root == nullptr) return;
+
+        const auto elements = read_element_tree(root);
+        out_ << "  elements: " << elements.size() << " in drawing order\n";
+        for (const ElementEntry& entry : elements) element(entry, h);
+        if (h.mouse_rect_list == nullptr) return;
+        const auto areas = read_mouse_list(h.mouse_rect_list);
+        out_ << "  click areas: " << areas.size() << " records\n";
+        for (const MouseListEntry& entry : areas) area(entry);
+    }
+
+private:
+    void field(std::size_t indent, std::string_view name, const std::string& value) {
+        out_ << std::string(indent, ' ') << name;
+        out_ << std::string(name.size() < 18 ? 18 - name.size() : 1, ' ') << value << "\n";
+    }
+
+    void element(const ElementEntry& entry, const GaugeHeader& gauge) {
+        const ElementHeader& e = *entry.element;
+        const std::size_t indent = 4 + 2 * entry.depth;
+        out_ << std::string(indent, ' ') << "[" << entry.index << "] " << entry.label << " "
+             << element_kind_name(e.element_kind);
+        if (e.element_kind != static_image_element && e.element_kind != needle_element &&
+            e.element_kind != string_element && e.element_kind != icon_element)
+            out_ << " " << e.element_kind;
+        out_ << "\n";
+        const std::size_t inner = indent + 4;
+        field(inner, "resource_id", e.resource_id == no_resource ? "none (0xFFFFFFFF)" : std::to_string(e.resource_id));
+        field(inner, "position", point(e.position));
+        field(inner, "anchor", point(e.anchor));
+        field(inner, "gauge_header", e.gauge_header == &gauge ? "this gauge" : e.gauge_header == nullptr ? "NULL" : "ANOTHER header");
+        field(inner, "image_flags", hex(e.image_flags, 8));
+        field(inner, "special_flags", std::to_string(e.special_flags));
+        if (e.reserved != 0) field(inner, "reserved", hex(e.reserved));
+        field(inner, "failure_list", failure_list(e.failure_list));
+        field(inner, "next_elements", e.next_elements == nullptr ? "NULL" : std::to_string(child_count(e)) + " children");
+        switch (e.element_kind) {
+            case static_image_element: {
+                const auto& image = reinterpret_cast<const StaticImageElement&>(e);
+                field(inner, "host-owned words", host_owned_words(&image, {{16, 24}, {36, 40}, {60, sizeof image}}));
+                break;
+            }
+            case needle_element: {
+                const auto& needle = reinterpret_cast<const NeedleElement&>(e);
+                field(inner, "source_var", module_var(needle.source_var));
+                std::string table = needle.nonlinearity_table == nullptr ? "NULL" : "";
+                if (needle.nonlinearity_table != nullptr)
+                    for (uint32_t i = 0; i < needle.nonlinearity_count && i < max_elements; ++i) {
+                        const NonlinearityEntry& point_entry = needle.nonlinearity_table[i];
+                        table += (i ? " " : "") + point(point_entry.point) + " at " + number(point_entry.value);
+                    }
+                field(inner, "nonlinearity", std::to_string(needle.nonlinearity_count) + " points: " + table);
+                field(inner, "needle_rate", std::to_string(needle.needle_rate));
+                field(inner, "value_callback", routines_(needle.value_callback));
+                field(inner, "host-owned words", host_owned_words(&needle, {{16, 24}, {36, 40}, {88, 112}, {124, 224}, {228, sizeof needle}}));
+                break;
+            }
+            case string_element: {
+                const auto& readout = reinterpret_cast<const StringElement&>(e);
+                for (int i = 0; i < 3; ++i)
+                    field(inner, "source_vars[" + std::to_string(i) + "]", module_var(readout.source_vars[i]));
+                field(inner, "size", std::to_string(readout.size.width) + " by " + std::to_string(readout.size.height));
+                field(inner, "fore_colour", hex(readout.fore_colour, 8));
+                field(inner, "back_colour", hex(readout.back_colour, 8));
+                field(inner, "highlight_colour", hex(readout.highlight_colour, 8));
+                std::string font(readout.font_name, sizeof readout.font_name);
+                font.resize(font.find('\0') == std::string::npos ? font.size() : font.find('\0'));
+                field(inner, "font_name", "\"" + cp1252_to_utf8(font) + "\" (inline)");
+                field(inner, "font_weight", std::to_string(readout.font_weight));
+                field(inner, "font_charset", std::to_string(readout.font_charset));
+                field(inner, "text_format", hex(readout.text_format));
+                field(inner, "char_count", std::to_string(readout.char_count));
+                field(inner, "value_callback", routines_(readout.value_callback));
+                field(inner, "host-owned words", host_owned_words(&readout, {{16, 24}, {36, 40}, {144, 192}, {200, 208}, {220, 248}, {296, 312}, {316, sizeof readout}}));
+                break;
+            }
+            case icon_element: {
+                const auto& icon = reinterpret_cast<const IconElement&>(e);
+                field(inner, "source_var", module_var(icon.source_var));
+                field(inner, "icon_switch", std::to_string(icon.icon_switch));
+                field(inner, "icon_count", std::to_string(icon.icon_count));
+                field(inner, "value_callback", routines_(icon.value_callback));
+                field(inner, "host-owned words", host_owned_words(&icon, {{16, 24}, {36, 40}, {88, 92}, {96, 112}, {116, 132}, {136, sizeof icon}}));
+                break;
+            }
+            default: break;
+        }
+    }
+
+    void area(const MouseListEntry& entry) {
+        const MouseRect& r = *entry.record;
+        out_ << "    [" << entry.index << "] " << std::string(2 * entry.depth, ' ') << mouse_rect_kind_name(r.rect_kind)
+             << " box " << box(r.box);
+        if (entry.whole_gauge)
+            out_ << " whole gauge";
+        else if (entry.parent && (r.rect_kind == mouse_parent || r.rect_kind == mouse_child))
+            out_ << " in gauge " << box(entry.box);
+        out_ << " cursor " << r.cursor << " help_id " << hex(r.help_id) << " mouse_flags " << hex(r.mouse_flags, 8)
+             << " event_id " << hex(r.event_id);
+        if (r.rect_kind == mouse_tooltip_text)
+            out_ << " text " << quoted(r.target.tooltip);
+        else
+            out_ << " handler " << routines_(r.target.handler);
+        out_ << " api_data " << hex(r.api_data) << "\n";
+    }
+
+    std::ostream& out_;
+    RoutineNames& routines_;
+};
+
+}  // namespace
+
+void inspect_gauge(const GaugeHeader& header, std::ostream& out) {
+    RoutineNames routines;
+    Printer(out, routines).gauge(header);
+}
+
+void inspect(const LoadedModule& module, std::ostream& out) {
+    RoutineNames routines;
+    const LinkageHead& linkage = module.linkage();
+    out << "module " << module.file_name() << "\n";
+    out << "Linkage\n";
+    out << "  module_id         " << hex(linkage.module_id) << "\n";
+    out << "  module_init       " << routines(linkage.module_init) << "\n";
+    out << "  module_deinit     " << routines(linkage.module_deinit) << "\n";
+    out << "  module_flags      " << hex(linkage.module_flags) << "\n";
+    out << "  module_priority   " << hex(linkage.module_priority) << "\n";
+    out << "  module_version    " << hex(linkage.module_version) << "\n";
+    out << "  gauge_table       " << module.gauges().size() << " gauge(s), then NULL:";
+    for (const std::string& name : module.gauge_names()) out << " \"" << name << "\"";
+    out << "\n";
+    const ImportTableRecord& imports = module.import_table();
+    out << "ImportTable\n";
+    out << "  import_id         " << hex(imports.import_id) << "\n";
+    out << "  panel_services    " << (imports.panel_services == nullptr ? "NULL" : "set by a host") << "\n";
+    out << "  terminator        " << hex(imports.terminator_id) << ", "
+        << (imports.terminator_pointer == nullptr ? "NULL" : "NOT NULL") << "\n";
+    Printer printer(out, routines);
+    for (const GaugeHeader* header : module.gauges()) printer.gauge(*header);
+}
+
+}  // namespace kestrel
