@@ -1,0 +1,16 @@
+# Runs PROGRAM (under EMULATOR, if set) with ARGS (separated by '|') and checks its exit
+# status and that its whole stderr matches EXPECT_STDERR.
+string(REPLACE "|" ";" arguments "${ARGS}")
+set(command ${PROGRAM} ${arguments})
+if(EMULATOR)
+  set(command ${EMULATOR} ${command})
+endif()
+execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REGEX REPLACE "\r?\n$" "" err "${err}")
+string(REPLACE "\r" "" err "${err}")
+if(NOT status EQUAL EXPECT_STATUS)
+  message(FATAL_ERROR "exit status ${status}, expected ${EXPECT_STATUS}; stderr:\n${err}")
+endif()
+if(NOT err MATCHES "${EXPECT_STDERR}")
+  message(FATAL_ERROR "stderr does not match ${EXPECT_STDERR}:\n${err}")
+endif()
