@@ -10,7 +10,9 @@ for p in cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libben
          libpng-dev zlib1g-dev fonts-dseg binutils-mingw-w64-i686 wine wine32:i386 xz-utils; do
     want "$p"
 done
-[ -z "$need" ] && exit 0
+if [ -z "$need" ]; then
+    exec "$(dirname "$0")/enable-i386.sh"
+fi
 
 if [ "$(id -u)" != 0 ]; then
     echo "install-deps: missing packages:$need (run as root to install them)" >&2
@@ -34,3 +36,4 @@ if ! apt-get install -y -q --no-install-recommends $need; then
     echo "install-deps: retrying with the main suite preferred" >&2
     apt-get install -y -q --no-install-recommends -o APT::Default-Release=bookworm $need
 fi
+exec "$(dirname "$0")/enable-i386.sh"
