@@ -1,0 +1,16 @@
+// `kestrel-host run`: plays one scenario on a loaded gauge module, checks its
+// expectations and writes the trace that the bench draws from.
+#pragma once
+
+namespace kestrel {
+
+// Exit statuses of a run, which the bench reads.
+inline constexpr int run_passed = 0;
+inline constexpr int run_expectation_failed = 1;
+inline constexpr int run_bad_scenario = 2;  // malformed scenario or command line
+inline constexpr int run_host_error = 3;    // the module could not be loaded or broke a host rule
+
+// argv holds the arguments after "run": SCENARIO [--trace FILE] [--modules DIR] [--module FILE].
+int run_command(int argc, char** argv);
+
+}  // namespace kestrel

@@ -1,0 +1,401 @@
+// The scenario parser: splits each line into words (a quoted text is one word), checks
+// every word against what its command expects and names the line of the first fault.
+#include "scenario.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <sstream>
+
+namespace kestrel::scenario {
+
+ScenarioError::ScenarioError(const std::string& file, int line, const std::string& what)
+    : std::runtime_error(file + ":" + std::to_string(line) + ": " + what), line_(line) {}
+
+std::string Scenario::name() const { return std::filesystem::path(file).stem().string(); }
+
+namespace {
+
+struct Word {
+    std::string text;
+    bool quoted = false;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// One line being read. Every fault goes through fail(), so each message carries the
+// file and line.
+class LineReader {
+public:
+    LineReader(const std::string& file, int line) : file_(file), line_(line) {}
+
+    [[noreturn]] void fail(const std::string& what) const { throw ScenarioError(file_, line_, what); }
+
+    // Splits the line into words; a '#' outside quotes starts a comment, and code_end
+    // tells where the line's code ends.
+    std::vector<Word> split(std::string_view text, std::size_t& code_end) const {
+        std::vector<Word> words;
+        code_end = text.size();
+        std::size_t i = 0;
+        while (i < text.size()) {
+            if (is_blank(text[i])) {
+                ++i;
+                continue;
+            }
+            if (text[i] == '#') {
+                code_end = i;
+                break;
+            }
+            Word word;
+            if (text[i] == '"') {
+                word.quoted = true;
+                ++i;
+                bool closed = false;
+                while (i < text.size()) {
+                    const char c = text[i++];
+                    if (c == '"') {
+                        closed = true;
+                        break;
+                    }
+                    if (c != '\\') {
+                        word.text += c;
+                        continue;
+                    }
+                    if (i >= text.size()) break;
+                    const char escaped = text[i++];
+                    if (escaped == '"' || escaped == '\\') {
+                        word.text += escaped;
+                    } else if (escaped == 'x' && i + 1 < text.size() && hex_digit(text[i]) >= 0 &&
+                               hex_digit(text[i + 1]) >= 0) {
+                        word.text += static_cast<char>(hex_digit(text[i]) * 16 + hex_digit(text[i + 1]));
+                        i += 2;
+                    } else {
+                        fail(std::string("unknown escape '\\") + escaped +
+                             "' in a quoted text (use \\\", \\\\ or \\xHH)");
+                    }
+                }
+                if (!closed) fail("expected a closing '\"' at the end of the quoted text");
+                if (i < text.size() && !is_blank(text[i]) && text[i] != '#')
+                    fail("expected a blank after the closing '\"'");
+            } else {
+                while (i < text.size() && !is_blank(text[i]) && text[i] != '#') word.text += text[i++];
+            }
+            words.push_back(std::move(word));
+        }
+        return words;
+    }
+
+private:
+    const std::string& file_;
+    int line_;
+};
+
+// Reads the words of one command in order, with messages that say what was expected.
+class Arguments {
+public:
+    Arguments(const LineReader& reader, std::vector<Word> words, std::string command)
+        : reader_(reader), words_(std::move(words)), command_(std::move(command)) {}
+
+    bool more() const { return next_ < words_.size(); }
+
+    const Word& take(const std::string& expected) {
+        if (!more()) reader_.fail("expected " + expected + " after '" + command_ + "'");
+        return words_[next_++];
+    }
+
+    std::string plain(const std::string& expected) {
+        const Word& word = take(expected);
+        if (word.quoted) reader_.fail("expected " + expected + ", found a quoted text");
+        return word.text;
+    }
+
+    // Decimal or 0x-hexadecimal, optionally signed, within [low, high].
+    int64_t integer(const std::string& expected, int64_t low, int64_t high) {
+        const std::string text = plain(expected);
+        std::optional<int64_t> parsed = parse_integer(text);
+        if (!parsed) reader_.fail("expected " + expected + ", found '" + text + "'");
+        if (*parsed < low || *parsed > high)
+            reader_.fail(expected + " must lie between " + std::to_string(low) + " and " + std::to_string(high) +
+                         ", found '" + text + "'");
+        return *parsed;
+    }
+
+    uint32_t word32(const std::string& expected) {
+        return static_cast<uint32_t>(integer(expected, std::numeric_limits<int32_t>::min(), 0xFFFFFFFFll));
+    }
+
+    double real(const std::string& expected) {
+        const std::string text = plain(expected);
+        std::optional<double> parsed = parse_real(text);
+        if (!parsed) reader_.fail("expected " + expected + ", found '" + text + "'");
+        return *parsed;
+    }
+
+    std::string element_label() {
+        std::string label = plain("an element label (its drawing-order path, e.g. 0.1.0)");
+        if (!is_valid_element_label(label))
+            reader_.fail("expected an element label such as 0 or 0.1.0, found '" + label + "'");
+        return label;
+    }
+
+    void finish() const {
+        if (more())
+            reader_.fail("unexpected '" + words_[next_].text + "' at the end of the '" + command_ + "' command");
+    }
+
+    static std::optional<int64_t> parse_integer(std::string_view text) {
+        bool negative = false;
+        if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+            negative = text[0] == '-';
+            text.remove_prefix(1);
+        }
+        int base = 10;
+        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+            base = 16;
+            text.remove_prefix(2);
+        }
+        if (text.empty() || text.size() > 16) return std::nullopt;
+        int64_t value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+        return negative ? -value : value;
+    }
+
+    static std::optional<double> parse_real(std::string_view text) {
+        if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+        if (text.empty()) return std::nullopt;
+        double value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+        return value;
+    }
+
+private:
+    const LineReader& reader_;
+    std::vector<Word> words_;
+    std::size_t next_ = 0;
+    std::string command_;
+};
+
+KeyEventSpec parse_key_event(const LineReader& reader, const std::string& word) {
+    const auto equals = word.find('=');
+    if (equals == std::string::npos)
+        reader.fail("expected a key event as ID=VALUE (e.g. 0x1024C=1000), found '" + word + "'");
+    const auto id = Arguments::parse_integer(std::string_view(word).substr(0, equals));
+    const auto value = Arguments::parse_integer(std::string_view(word).substr(equals + 1));
+    if (!id || *id < 0 || *id > 0xFFFFFFFFll)
+        reader.fail("expected a key event id before '=' in '" + word + "'");
+    if (!value || *value < std::numeric_limits<int32_t>::min() || *value > 0xFFFFFFFFll)
+        reader.fail("expected a 32-bit key event value after '=' in '" + word + "'");
+    return {static_cast<uint32_t>(*id), static_cast<uint32_t>(*value)};
+}
+
+Action parse_expectation(const LineReader& reader, Arguments& args) {
+    const std::string what = args.plain("what to expect: text, value, flags, hidden, shown or keys");
+    if (what == "text") {
+        std::string element = args.element_label();
+        const Word& text = args.take("the expected text in double quotes");
+        if (!text.quoted) reader.fail("expected the text in double quotes, e.g. \" 9:05\", found '" + text.text + "'");
+        return ExpectText{std::move(element), text.text};
+    }
+    if (what == "value") {
+        std::string element = args.element_label();
+        return ExpectValue{std::move(element), args.real("the expected value (a number)")};
+    }
+    if (what == "flags") {
+        std::string element = args.element_label();
+        return ExpectFlags{std::move(element), args.word32("the expected image_flags (e.g. 0x40000005)")};
+    }
+    if (what == "hidden" || what == "shown") return ExpectHidden{args.element_label(), what == "hidden"};
+    if (what == "keys") {
+        ExpectKeys expect;
+        const Word& first = args.take("key events as ID=VALUE, or 'none'");
+        if (!first.quoted && first.text == "none") return expect;
+        expect.events.push_back(parse_key_event(reader, first.text));
+        while (args.more()) expect.events.push_back(parse_key_event(reader, args.plain("a key event as ID=VALUE")));
+        return expect;
+    }
+    reader.fail("expected text, value, flags, hidden, shown or keys after 'expect', found '" + what + "'");
+}
+
+}  // namespace
+
+bool is_valid_element_label(std::string_view label) {
+    // Digits separated by single dots, starting with the root "0".
+    if (label.empty() || label.front() == '.' || label.back() == '.') return false;
+    if (label.substr(0, 1) != "0" || (label.size() > 1 && label[1] != '.')) return false;
+    char previous = '.';
+    for (char c : label) {
+        if (c == '.' && previous == '.') return false;
+        if (c != '.' && !std::isdigit(static_cast<unsigned char>(c))) return false;
+        previous = c;
+    }
+    return true;
+}
+
+bool is_valid_picture_label(std::string_view label) {
+    if (label.empty() || label.size() > 64 || label.front() == '.') return false;
+    return std::all_of(label.begin(), label.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+    });
+}
+
+bool is_expectation(const Action& action) {
+    return std::holds_alternative<ExpectText>(action) || std::holds_alternative<ExpectValue>(action) ||
+           std::holds_alternative<ExpectFlags>(action) || std::holds_alternative<ExpectHidden>(action) ||
+           std::holds_alternative<ExpectKeys>(action);
+}
+
+Scenario parse_scenario(std::string_view text, const std::string& file) {
+    Scenario scenario;
+    scenario.file = file;
+    int line_number = 0;
+    int module_line = 0;
+    int gauge_line = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++line_number;
+        if (end == text.size() && line.empty()) break;
+
+        LineReader reader(file, line_number);
+        std::size_t code_end = 0;
+        std::vector<Word> words = reader.split(line, code_end);
+        if (words.empty()) continue;
+        if (words[0].quoted) reader.fail("expected a command name, found a quoted text");
+        const std::string name = words[0].text;
+        // The line as written, for progress reports: up to a comment, without trailing blanks.
+        std::string written(line.substr(0, code_end));
+        while (!written.empty() && is_blank(written.back())) written.pop_back();
+        while (!written.empty() && is_blank(written.front())) written.erase(0, 1);
+
+        Arguments args(reader, std::vector<Word>(words.begin() + 1, words.end()), name);
+        if (name == "module" || name == "gauge") {
+            int& seen = name == "module" ? module_line : gauge_line;
+            if (seen != 0)
+                reader.fail("a second '" + name + "' line; the first is on line " + std::to_string(seen));
+            if (!scenario.commands.empty())
+                reader.fail("expected '" + name + "' before the first command (line " +
+                            std::to_string(scenario.commands.front().line) + ")");
+            const Word& value = args.take(name == "module" ? "a module name, e.g. KESTREL_TIMER"
+                                                           : "a gauge name, e.g. Digital_Clock");
+            (name == "module" ? scenario.module : scenario.gauge) = value.text;
+            if (value.text.empty()) reader.fail("expected a non-empty " + name + " name");
+            if (name == "module" && value.text.find_first_of("/\\.") != std::string::npos)
+                reader.fail("expected a module name without directory or extension, found '" + value.text + "'");
+            args.finish();
+            seen = line_number;
+            continue;
+        }
+        if (module_line == 0 || gauge_line == 0)
+            reader.fail(std::string("expected '") + (module_line == 0 ? "module NAME" : "gauge NAME") +
+                        "' before the first command");
+
+        Action action;
+        if (name == "set") {
+            const auto token = static_cast<uint32_t>(args.integer("a host variable token", 0, 0xFFFFFFFFll));
+            action = SetVariable{token, args.real("a value for the variable")};
+        } else if (name == "update") {
+            RunUpdates updates{1};
+            if (args.more())
+                updates.count = static_cast<uint64_t>(args.integer(
+                    "a number of updates", 1, static_cast<int64_t>(max_updates_per_command)));
+            action = updates;
+        } else if (name == "click") {
+            Click click{};
+            click.x = static_cast<int32_t>(args.integer("the x pixel of the click", INT32_MIN, INT32_MAX));
+            click.y = static_cast<int32_t>(args.integer("the y pixel of the click", INT32_MIN, INT32_MAX));
+            click.flags = args.more() ? args.word32("the click's flag bits (e.g. 0x20000000)") : default_click_flags;
+            action = click;
+        } else if (name == "service") {
+            CallService service{};
+            service.service_id = static_cast<int32_t>(args.integer("a service id", INT32_MIN, INT32_MAX));
+            service.extra = args.more() ? args.word32("the service's extra word") : 0;
+            action = service;
+        } else if (name == "key") {
+            SendKey key{};
+            key.event.id = static_cast<uint32_t>(args.integer("a key event id", 0, 0xFFFFFFFFll));
+            key.event.value = args.more() ? args.word32("the key event's value") : 0;
+            action = key;
+        } else if (name == "picture") {
+            const std::string label = args.plain("a picture label");
+            if (!is_valid_picture_label(label))
+                reader.fail("expected a picture label of letters, digits, '-', '_' or '.', found '" + label + "'");
+            for (const Command& earlier : scenario.commands)
+                if (const auto* picture = std::get_if<TakePicture>(&earlier.action); picture && picture->label == label)
+                    reader.fail("picture label '" + label + "' is already used on line " + std::to_string(earlier.line));
+            action = TakePicture{label};
+        } else if (name == "expect") {
+            action = parse_expectation(reader, args);
+        } else {
+            reader.fail("expected a command (set, update, click, service, key, picture or expect), found '" + name +
+                        "'");
+        }
+        args.finish();
+        scenario.commands.push_back({line_number, std::move(written), std::move(action)});
+    }
+    if (module_line == 0 || gauge_line == 0)
+        throw ScenarioError(file, std::max(line_number, 1),
+                            std::string("expected a '") + (module_line == 0 ? "module" : "gauge") +
+                                "' line naming the " + (module_line == 0 ? "module" : "gauge") + " to run");
+    return scenario;
+}
+
+Scenario read_scenario(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ScenarioError(path.string(), 0, "cannot open the scenario file");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_scenario(text.str(), path.string());
+}
+
+std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
+                                       const std::string& extension) {
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string wanted = lower(name + extension);
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        if (lower(entry.path().filename().string()) == wanted) return entry.path();
+    return {};
+}
+
+std::string quote_text(std::string_view text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string format_key_event(const KeyEventSpec& event) {
+    char text[40];
+    std::snprintf(text, sizeof text, "0x%X=%d", event.id, static_cast<int32_t>(event.value));
+    return text;
+}
+
+}  // namespace kestrel::scenario

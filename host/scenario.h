@@ -1,0 +1,117 @@
+// Scenarios: short plain-text scripts that drive one gauge (set host variables, run
+// updates, click, send service ids and key events, take pictures) and state what the
+// gauge must show. Parsed the same way by the 32-bit runner and the 64-bit bench.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace kestrel::scenario {
+
+// A malformed scenario: what() reads "file:line: what was expected".
+class ScenarioError : public std::runtime_error {
+public:
+    ScenarioError(const std::string& file, int line, const std::string& what);
+    int line() const { return line_; }
+
+private:
+    int line_;
+};
+
+// Flag bits a click carries when the scenario names none: the plain click every area takes.
+inline constexpr uint32_t default_click_flags = 0x20000000;
+// More updates than this in one command is taken as a typing mistake.
+inline constexpr uint64_t max_updates_per_command = 100'000'000;
+
+struct SetVariable {
+    uint32_t token;
+    double value;
+};
+struct RunUpdates {
+    uint64_t count;
+};
+struct Click {
+    int32_t x;  // background pixels
+    int32_t y;
+    uint32_t flags;
+};
+struct CallService {
+    int32_t service_id;
+    uint32_t extra;
+};
+struct KeyEventSpec {
+    uint32_t id;
+    uint32_t value;  // a negative value as its two's-complement word
+    bool operator==(const KeyEventSpec&) const = default;
+};
+struct SendKey {
+    KeyEventSpec event;
+};
+struct TakePicture {
+    std::string label;  // letters, digits, '-', '_' and '.': also a file name
+};
+struct ExpectText {
+    std::string element;  // drawing-order label, e.g. "0.1"
+    std::string text;     // the bytes the read-out's buffer holds
+};
+struct ExpectValue {
+    std::string element;
+    double value;  // compared exactly, as the host compares its values
+};
+struct ExpectFlags {
+    std::string element;
+    uint32_t flags;  // the whole image_flags word
+};
+struct ExpectHidden {
+    std::string element;
+    bool hidden;  // `expect hidden` or `expect shown`: the image_hidden bit alone
+};
+// The key events that module code sent since the previous `expect keys` (or the start).
+struct ExpectKeys {
+    std::vector<KeyEventSpec> events;  // empty: `expect keys none`
+};
+
+using Action = std::variant<SetVariable, RunUpdates, Click, CallService, SendKey, TakePicture, ExpectText,
+                            ExpectValue, ExpectFlags, ExpectHidden, ExpectKeys>;
+
+struct Command {
+    int line;          // 1-based line in the scenario file
+    std::string text;  // the line as written, without comment and surrounding blanks
+    Action action;
+};
+
+struct Scenario {
+    std::string file;    // as named to the parser; used in every message
+    std::string module;  // module name without extension, e.g. "KESTREL_TIMER"
+    std::string gauge;   // gauge name as stored, e.g. "Digital_Clock"
+    std::vector<Command> commands;
+
+    // The scenario's name for reports and output files: the file name without extension.
+    std::string name() const;
+};
+
+// Parses scenario text; `file` is used only in messages. Throws ScenarioError.
+Scenario parse_scenario(std::string_view text, const std::string& file);
+// Reads and parses a file. Throws ScenarioError (line 0 when the file cannot be read).
+Scenario read_scenario(const std::filesystem::path& path);
+
+bool is_expectation(const Action& action);
+bool is_valid_element_label(std::string_view label);
+bool is_valid_picture_label(std::string_view label);
+
+// The file of a module in a directory: NAME plus extension, in any letter case (the panel
+// module ships as KESTREL.GAU). Empty when there is none; throws std::filesystem's error
+// when the directory cannot be read.
+std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
+                                       const std::string& extension);
+
+// Text in scenario quoting: double quotes, with \" \\ and \xHH for other bytes.
+std::string quote_text(std::string_view text);
+std::string format_key_event(const KeyEventSpec& event);  // "0x1024C=1000"
+
+}  // namespace kestrel::scenario

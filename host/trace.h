@@ -1,0 +1,167 @@
+// Traces: what a scenario run did to a gauge, as JSON Lines. The runner writes one record
+// per command it starts and one per update, click, service call, key event and picture,
+// each with every element's value, image_flags and text, so any of them can be drawn.
+// The first record carries the static element fields that drawing needs.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::trace {
+
+class TraceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Point {
+    int32_t x = 0;
+    int32_t y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+// A needle table entry: the background pixel the needle points at for this value.
+struct TablePoint {
+    Point point;
+    double value = 0;
+};
+
+// An element's fields as stored in the module, read once before the first command.
+struct ElementInfo {
+    std::string label;  // drawing-order path, "0", "0.1", ...
+    uint32_t kind = 0;  // 0 static image, 1 needle, 2 read-out, 4 icon
+    uint32_t resource_id = 0;
+    Point position;
+    Point anchor;
+    uint32_t image_flags = 0;  // as stored
+    // Read-outs.
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t fore_colour = 0;  // Windows 0x00BBGGRR
+    uint32_t back_colour = 0;
+    uint32_t char_count = 0;
+    std::string font_name;
+    // Icons.
+    uint32_t icon_count = 0;
+    uint32_t icon_switch = 0;
+    // Needles: empty when the value is an angle.
+    std::vector<TablePoint> table;
+};
+
+inline constexpr uint32_t kind_static_image = 0;
+inline constexpr uint32_t kind_needle = 1;
+inline constexpr uint32_t kind_string = 2;
+inline constexpr uint32_t kind_icon = 4;
+inline constexpr uint32_t flag_image_hidden = 0x40000000;
+
+struct GaugeInfo {
+    std::string scenario;     // the scenario file as the runner was given it
+    std::string module;       // the module name the scenario gives
+    std::string module_file;  // the file that was loaded
+    std::string gauge;
+    std::vector<ElementInfo> elements;  // drawing order
+};
+
+// An element as the gauge left it: the last value its callback returned (none before
+// the first update, or without a callback), its image_flags and read-out text now.
+struct ElementState {
+    std::optional<double> value;
+    uint32_t image_flags = 0;
+    std::optional<std::string> text;
+};
+
+struct KeyEvent {
+    uint32_t id = 0;
+    uint32_t value = 0;
+    bool operator==(const KeyEvent&) const = default;
+};
+
+// Writes a trace. Every record is one line; the command record is flushed before the
+// command runs, so after a crash the trace names the command that was running.
+class TraceWriter {
+public:
+    // Throws TraceError naming the file when it cannot be created.
+    explicit TraceWriter(const std::filesystem::path& path);
+    ~TraceWriter();
+    TraceWriter(const TraceWriter&) = delete;
+    TraceWriter& operator=(const TraceWriter&) = delete;
+
+    void gauge(const GaugeInfo& gauge);
+    void command(int line, std::string_view text);
+    void set_variable(int line, uint32_t token, double value);
+    // `update` is the number of this update, counted from 1 over the whole run.
+    void update(int line, uint64_t update, const std::vector<ElementState>& elements,
+                const std::vector<KeyEvent>& sent);
+    // area: index of the click-area record that took the click, if any.
+    void click(int line, int32_t x, int32_t y, uint32_t flags, std::optional<std::size_t> area,
+               const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent);
+    void service(int line, int32_t service_id, uint32_t extra, bool called, const std::vector<ElementState>& elements,
+                 const std::vector<KeyEvent>& sent);
+    void key(int line, KeyEvent event, const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent);
+    void picture(int line, std::string_view label, uint64_t updates, const std::vector<ElementState>& elements);
+    void expectation(int line, std::string_view command, bool passed, std::string_view message);
+    // The run stopped on a fault of the host or the module that it could report.
+    void error(int line, std::string_view message);
+    void end(int passed, int failed);
+
+private:
+    void write_line(const std::string& line, bool flush);
+
+    std::FILE* file_ = nullptr;
+    std::filesystem::path path_;
+};
+
+// A state of the gauge that can be drawn: a picture the scenario took, or an update.
+struct Frame {
+    std::string label;  // the picture's label, or "update-N"
+    int line = 0;
+    uint64_t updates = 0;  // updates run before this frame was taken
+    std::vector<ElementState> elements;
+};
+
+struct ExpectationResult {
+    int line = 0;
+    std::string command;
+    bool passed = false;
+    std::string message;
+};
+
+// One key event, sent by module code ("module") or by the scenario ("scenario").
+struct KeyLogEntry {
+    int line = 0;
+    uint64_t updates = 0;
+    std::string source;
+    std::string during;  // "update", "click", "service", "key"
+    KeyEvent event;
+};
+
+// What the bench needs of a finished (or interrupted) run.
+struct TraceSummary {
+    std::optional<GaugeInfo> gauge;
+    std::vector<Frame> pictures;
+    std::optional<Frame> selected_update;  // the update asked for, if it was found
+    std::vector<ExpectationResult> expectations;
+    std::vector<KeyLogEntry> key_log;
+    std::optional<int> last_command_line;  // the command started last
+    std::string last_command_text;
+    uint64_t updates = 0;
+    std::optional<std::string> error;  // from an error record
+    int error_line = 0;
+    bool ended = false;  // the run reached its end record
+};
+
+// Reads a trace. A last line cut short by a crash is ignored; any other malformed line
+// throws TraceError naming the file and line. With select_update, that update's state
+// is kept as selected_update.
+TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_t> select_update = std::nullopt);
+
+// Every element's stored fields must agree with the frame: same count.
+void check_frame(const GaugeInfo& gauge, const Frame& frame, const std::string& what);
+
+}  // namespace kestrel::trace
