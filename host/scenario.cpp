@@ -269,8 +269,8 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
         if (end == std::string_view::npos) end = text.size();
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
+        if (end == text.size() && line.empty()) break;  // nothing after the last newline
         ++line_number;
-        if (end == text.size() && line.empty()) break;
 
         LineReader reader(file, line_number);
         std::size_t code_end = 0;

@@ -1,0 +1,25 @@
+# The bench's tests. The tools build runs them (and the demo scenarios through the bench
+# on the native twin); the native build makes the misbehaving module they run; the native
+# and windows builds also run each demo scenario straight through their own host.
+file(GLOB bench_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scenarios/*.scenario)
+
+if(KESTREL_PLATFORM STREQUAL "tools")
+  kestrel_add_googletest()
+  add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp)
+  target_link_libraries(bench_tests PRIVATE kestrel_bench gtest_main)
+  # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
+  target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native")
+  add_test(NAME bench_tests COMMAND bench_tests)
+  add_test(NAME bench_demo_scenarios_native
+    COMMAND kestrel-bench run --native --out ${CMAKE_BINARY_DIR}/bench-test-out ${PROJECT_SOURCE_DIR}/scenarios)
+else()
+  if(KESTREL_PLATFORM STREQUAL "native32")
+    kestrel_add_module(KESTREL_FAULTY KESTREL_FAULTY.gau SOURCES faulty_module.cpp)
+    set_target_properties(KESTREL_FAULTY PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/modules)
+  endif()
+  foreach(scenario ${bench_scenarios})
+    get_filename_component(name ${scenario} NAME_WE)
+    add_test(NAME scenario_${name} COMMAND kestrel-host run ${scenario} --modules ${CMAKE_BINARY_DIR}/modules)
+    set_tests_properties(scenario_${name} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+  endforeach()
+endif()
