@@ -9,8 +9,12 @@
 // A 64-bit timing build (never loaded by a host) has only one convention.
 #if defined(__i386__) || defined(_M_IX86)
 #define KESTREL_STDCALL __attribute__((stdcall))
+// Host routines that module code calls. Windows code keeps the stack aligned to 4 bytes
+// only, so a native host that drives a Windows module realigns on entry.
+#define KESTREL_HOST_STDCALL __attribute__((stdcall, force_align_arg_pointer))
 #else
 #define KESTREL_STDCALL
+#define KESTREL_HOST_STDCALL
 #endif
 
 // Every record is read by the host at fixed byte offsets of a 32-bit module.

@@ -12,6 +12,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+
+#include "pe_image.h"
+#include "pe_loader.h"
 #endif
 
 namespace kestrel {
@@ -39,10 +42,9 @@ uint32_t little_endian_word(const std::vector<unsigned char>& bytes, std::size_t
     return word;
 }
 
-#ifdef _WIN32
 // MZ header, then at e_lfanew "PE\0\0" and the file header: machine 0x14C (i386) and
 // the DLL characteristic.
-void check_module_header(const std::filesystem::path& path) {
+void check_windows_module_header(const std::filesystem::path& path) {
     const auto dos = read_head(path, 64);
     if (dos.size() < 64 || dos[0] != 'M' || dos[1] != 'Z') fail(path, "not a Windows module (no MZ header)");
     const std::size_t pe_offset = little_endian_word(dos, 0x3C, 4);
@@ -59,6 +61,9 @@ void check_module_header(const std::filesystem::path& path) {
     const uint32_t characteristics = little_endian_word(head, pe_offset + 22, 2);
     if ((characteristics & 0x2000) == 0) fail(path, "not a library (a Windows program)");
 }
+
+#ifdef _WIN32
+void check_module_header(const std::filesystem::path& path) { check_windows_module_header(path); }
 
 std::string last_error_text() {
     const DWORD code = GetLastError();
@@ -88,11 +93,23 @@ void* find_symbol(void* handle, const char* name) {
 
 void free_library(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
-// ELF header: 32-bit class, little-endian, machine 3 (i386), a shared object.
+// The native host loads the twin as a shared object (ELF, 32-bit class, machine 3, a
+// shared object) and, in its 32-bit build, the real Windows module through its own
+// mapper, so that the very files that ship are driven here too.
+bool is_windows_module(const std::filesystem::path& path) {
+    const auto head = read_head(path, 2);
+    return head.size() == 2 && head[0] == 'M' && head[1] == 'Z';
+}
+
 void check_module_header(const std::filesystem::path& path) {
+    if (is_windows_module(path)) {
+        check_windows_module_header(path);
+        if (!pe::can_map_windows_modules()) fail(path, "a Windows module is loaded only by the 32-bit host");
+        return;
+    }
     const auto head = read_head(path, 20);
     if (head.size() < 20 || std::memcmp(head.data(), "\x7F" "ELF", 4) != 0)
-        fail(path, "not a shared object (no ELF header)");
+        fail(path, "not a module (neither a shared object nor a Windows module)");
     if (head[4] != 1) fail(path, "not a 32-bit shared object (ELF class " + std::to_string(head[4]) + ")");
     const uint32_t machine = little_endian_word(head, 18, 2);
     if (machine != 3) fail(path, "not an i386 shared object (machine " + std::to_string(machine) + ")");
@@ -100,19 +117,43 @@ void check_module_header(const std::filesystem::path& path) {
     if (type != 3) fail(path, "not a shared object (ELF type " + std::to_string(type) + ")");
 }
 
+// What load_library hands back: exactly one of the two is set.
+struct NativeLibrary {
+    void* shared_object = nullptr;
+    pe::MappedModule* windows_module = nullptr;
+};
+
 void* load_library(const std::filesystem::path& path) {
+    if (is_windows_module(path)) {
+        try {
+            return new NativeLibrary{nullptr, pe::load_windows_module(path)};
+        } catch (const pe::PeError& error) {
+            throw HostError(error.what());
+        }
+    }
     dlerror();
     void* handle = dlopen(std::filesystem::absolute(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* error = dlerror();
         fail(path, std::string("cannot be loaded: ") + (error != nullptr ? error : "unknown error"));
     }
-    return handle;
+    return new NativeLibrary{handle, nullptr};
 }
 
-void* find_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+void* find_symbol(void* handle, const char* name) {
+    const auto* library = static_cast<NativeLibrary*>(handle);
+    return library->windows_module != nullptr ? pe::windows_module_export(library->windows_module, name)
+                                              : dlsym(library->shared_object, name);
+}
 
-void free_library(void* handle) { dlclose(handle); }
+void free_library(void* handle) {
+    auto* library = static_cast<NativeLibrary*>(handle);
+    if (library->windows_module != nullptr)
+        pe::unload_windows_module(library->windows_module);
+    else
+        dlclose(library->shared_object);
+    delete library;
+}
 #endif
 
 }  // namespace

@@ -34,7 +34,7 @@ PanelHost& host_for(const char* slot) {
 
 // One trap per slot that the host does not offer, each naming its own offset.
 template <std::size_t Offset>
-void KESTREL_STDCALL trap() {
+void KESTREL_HOST_STDCALL trap() {
     char message[160];
     std::snprintf(message, sizeof message,
                   "module called panel service slot 0x%zX, which this host does not offer", Offset);
@@ -57,25 +57,25 @@ struct ServiceRoutines {
         return element_list_result;
     }
     template <ElementListOperation Operation>
-    static uint32_t KESTREL_STDCALL element_list(ElementHeader* root) {
+    static uint32_t KESTREL_HOST_STDCALL element_list(ElementHeader* root) {
         return record(Operation, root, std::nullopt);
     }
     template <ElementListOperation Operation>
-    static uint32_t KESTREL_STDCALL element_list_with_value(ElementHeader* root, uint32_t host_value) {
+    static uint32_t KESTREL_HOST_STDCALL element_list_with_value(ElementHeader* root, uint32_t host_value) {
         return record(Operation, root, host_value);
     }
-    static void KESTREL_STDCALL trigger_key_event(uint32_t event_id, uint32_t value) {
+    static void KESTREL_HOST_STDCALL trigger_key_event(uint32_t event_id, uint32_t value) {
         PanelHost& host = host_for("trigger_key_event");
         host.key_events_sent_.push_back({event_id, value});
         host.pending_.push_back({event_id, value});
     }
-    static void KESTREL_STDCALL lookup_var(ModuleVar* variable) {
+    static void KESTREL_HOST_STDCALL lookup_var(ModuleVar* variable) {
         PanelHost& host = host_for("lookup_var");
         if (variable == nullptr) stop_run("module called lookup_var with a NULL ModuleVar");
         host.lookups_.push_back(variable->token);
         variable->value = host.var(variable->token);
     }
-    static void KESTREL_STDCALL register_listener(KeyEventListener listener, uint32_t user_data) {
+    static void KESTREL_HOST_STDCALL register_listener(KeyEventListener listener, uint32_t user_data) {
         PanelHost& host = host_for("register_key_event_handler");
         if (listener == nullptr) stop_run("module registered a NULL key-event listener");
         const KeyEventRegistration registration{listener, user_data};
@@ -83,7 +83,7 @@ struct ServiceRoutines {
             if (each == registration) return;  // registered once, however often asked
         host.listeners_.push_back(registration);
     }
-    static void KESTREL_STDCALL unregister_listener(KeyEventListener listener, uint32_t user_data) {
+    static void KESTREL_HOST_STDCALL unregister_listener(KeyEventListener listener, uint32_t user_data) {
         PanelHost& host = host_for("unregister_key_event_handler");
         std::erase(host.listeners_, KeyEventRegistration{listener, user_data});
     }
