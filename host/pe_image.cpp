@@ -43,6 +43,7 @@ PeImage PeImage::read(const std::filesystem::path& path) {
     image.machine_ = le16(&f[pe + 4]);
     const uint16_t section_count = le16(&f[pe + 6]);
     image.timestamp_ = le32(&f[pe + 8]);
+    image.symbol_count_ = le32(&f[pe + 16]);
     const uint16_t optional_size = le16(&f[pe + 20]);
     image.characteristics_ = le16(&f[pe + 22]);
     const std::size_t opt = pe + 24;

@@ -56,6 +56,8 @@ public:
     uint32_t image_base() const { return image_base_; }
     uint32_t timestamp() const { return timestamp_; }
     uint32_t entry_point_rva() const { return entry_point_rva_; }
+    // COFF symbols left in the file: 0 once it is stripped.
+    uint32_t symbol_count() const { return symbol_count_; }
     const std::vector<Section>& sections() const { return sections_; }
 
     // The module name the export directory gives, and its named exports.
@@ -92,6 +94,7 @@ private:
     uint32_t timestamp_ = 0;
     uint32_t image_base_ = 0;
     uint32_t entry_point_rva_ = 0;
+    uint32_t symbol_count_ = 0;
     std::vector<Section> sections_;
     struct Directory {
         uint32_t rva = 0;
