@@ -269,9 +269,10 @@ private:
                 require_file(host, "build it with 'make windows'").string()};
     }
 
-    // The host must answer --help under wine; its first run also creates the wine prefix.
+    // The host must answer --help under wine; its first run also creates the wine prefix,
+    // which takes a while.
     bool wine_runs() const {
-        return bench::answers_help(host_command(), options_.out / "logs" / "wine-check.log");
+        return bench::answers_help(host_command(), options_.out / "logs" / "wine-check.log", std::chrono::minutes(3));
     }
 
     const picture::PictureSet& pictures_of(const std::string& module) {

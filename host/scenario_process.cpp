@@ -212,11 +212,11 @@ ScenarioOutcome run_scenario(const ScenarioRun& run) {
 }
 
 bool answers_help(const std::vector<std::string>& command, const std::filesystem::path& scratch_log,
-                  const std::vector<std::string>& environment) {
+                  std::chrono::duration<double> allowed) {
     std::vector<std::string> argv = command;
     argv.push_back("--help");
     try {
-        const ChildExit exit = run_child(argv, scratch_log, std::chrono::minutes(1), environment);
+        const ChildExit exit = run_child(argv, scratch_log, allowed);
         return exit.kind == ChildExit::Kind::exited && exit.code == 0;
     } catch (const std::runtime_error&) {
         return false;

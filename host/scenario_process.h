@@ -27,9 +27,9 @@ struct ChildExit {
 ChildExit run_child(const std::vector<std::string>& argv, const std::filesystem::path& log_file,
                     std::chrono::duration<double> timeout, const std::vector<std::string>& environment = {});
 
-// Whether the program runs and answers --help with status 0 within a minute.
+// Whether the program runs and answers --help with status 0 within the time allowed.
 bool answers_help(const std::vector<std::string>& command, const std::filesystem::path& scratch_log,
-                  const std::vector<std::string>& environment = {});
+                  std::chrono::duration<double> allowed);
 
 // The native host is built with the address sanitizer, whose leak check at exit cannot
 // stop threads under a user-mode emulator and then never ends; leaks are not the bench's
