@@ -1,0 +1,165 @@
+// The clock gauge's records as the host reads them from the loaded module: linkage, gauge
+// header, the eight-element tree with its fields and failure lists, and the click areas.
+#include <cstring>
+#include <vector>
+
+#include "clock_gauge_fixture.h"
+
+namespace clock_test {
+namespace {
+
+TEST_F(ClockGauge, LinkageRegistersTheOneGaugeForThe2002Host) {
+    EXPECT_EQ(module.module_id(), 0x13u);
+    EXPECT_EQ(module.module_version(), 0x800u);
+    EXPECT_EQ(module.gauge_names(), std::vector<std::string>{"Digital_Clock"});
+    EXPECT_NE(module.linkage().module_init, nullptr);
+    EXPECT_NE(module.linkage().module_deinit, nullptr);
+    EXPECT_NE(module.linkage().module_init, module.linkage().module_deinit);
+    EXPECT_EQ(module.linkage().module_flags, 0u);
+    EXPECT_EQ(module.linkage().module_priority, 0u);
+
+    const GaugeHeader& header = driver.header();
+    EXPECT_EQ(header.header_version, 0x320u);
+    EXPECT_EQ(header.size_x_mm, 100u);
+    EXPECT_EQ(header.gauge_callback, nullptr);
+    // The variable holding the root follows the root record directly.
+    EXPECT_EQ(reinterpret_cast<const char*>(header.element_list),
+              reinterpret_cast<const char*>(driver.root()) + sizeof(StaticImageElement));
+}
+
+TEST_F(ClockGauge, StandardRoutinesHandTheFaceToTheHost) {
+    using kestrel::StandardRoutineId;
+    driver.run_standard_routine(StandardRoutineId::install, 0x1234);
+    driver.run_standard_routine(StandardRoutineId::generate, 7);
+    driver.run_standard_routine(StandardRoutineId::kill);
+    const std::vector<kestrel::ElementListCall> expected = {
+        {kestrel::ElementListOperation::install, driver.root(), 0x1234u},
+        {kestrel::ElementListOperation::generate, driver.root(), 7u},
+        {kestrel::ElementListOperation::kill, driver.root(), std::nullopt},
+    };
+    EXPECT_EQ(host.element_list_calls(), expected);
+}
+
+struct ElementRow {
+    const char* label;
+    uint32_t kind;
+    uint32_t resource_id;
+    PixelPoint position;
+    PixelPoint anchor;
+    uint32_t image_flags;
+    uint32_t failure_action;  // of the list's one entry (key 20); 0 = no list
+    std::size_t children;
+};
+
+TEST_F(ClockGauge, ElementTreeIsTheEightElementsOfTheLayout) {
+    const ElementRow rows[] = {
+        {"0", 0, 8192, {0, 0}, {0, 0}, 0x1, 0, 4},
+        {"0.0", 4, 8193, {5, 4}, {0, 0}, 0x40000005, 0, 0},
+        {"0.1", 2, 0xFFFFFFFF, {36, 20}, {0, 0}, 0x7, 3, 1},
+        {"0.1.0", 2, 0xFFFFFFFF, {36, 51}, {0, 0}, 0x7, 3, 2},
+        {"0.1.0.0", 1, 8448, {52, 52}, {6, 42}, 0x3, 1, 0},
+        {"0.1.0.1", 1, 8449, {52, 52}, {6, 42}, 0x40000007, 1, 0},
+        {"0.2", 4, 8704, {87, 80}, {0, 0}, 0x3, 0, 0},
+        {"0.3", 4, 8720, {0, 80}, {0, 0}, 0x3, 0, 0},
+    };
+    ASSERT_EQ(driver.elements().size(), std::size(rows));
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        const ElementRow& row = rows[index];
+        const ElementHeader& element = *driver.elements()[index].element;
+        SCOPED_TRACE(row.label);
+        EXPECT_EQ(driver.elements()[index].label, row.label);
+        EXPECT_EQ(element.element_kind, row.kind);
+        EXPECT_EQ(element.resource_id, row.resource_id);
+        EXPECT_EQ(element.position.x, row.position.x);
+        EXPECT_EQ(element.position.y, row.position.y);
+        EXPECT_EQ(element.anchor.x, row.anchor.x);
+        EXPECT_EQ(element.anchor.y, row.anchor.y);
+        EXPECT_EQ(element.image_flags, row.image_flags);
+        EXPECT_EQ(element.special_flags, 0u);
+        EXPECT_EQ(element.gauge_header, &driver.header());
+        EXPECT_EQ(kestrel::value_callback_of(element) == nullptr, index == 0);
+        if (row.failure_action == 0) {
+            EXPECT_EQ(element.failure_list, nullptr);
+        } else {
+            ASSERT_NE(element.failure_list, nullptr);
+            EXPECT_EQ(element.failure_list[0].failure_key, 20u);
+            EXPECT_EQ(element.failure_list[0].failure_action, row.failure_action);
+            EXPECT_EQ(element.failure_list[1].failure_key, 0u);
+            EXPECT_EQ(element.failure_list[1].failure_action, 0u);
+        }
+        std::size_t children = 0;
+        while (element.next_elements != nullptr && element.next_elements[children] != nullptr) ++children;
+        EXPECT_EQ(children, row.children);
+    }
+}
+
+TEST_F(ClockGauge, ReadoutsHandsAndIconsCarryTheirKindFields) {
+    for (Element index : {upper_readout, lower_readout}) {
+        const auto& readout = reinterpret_cast<const StringElement&>(driver.element(index));
+        for (const ModuleVar& variable : readout.source_vars) EXPECT_EQ(variable.token, 0u);
+        EXPECT_EQ(readout.size.width, 36);
+        EXPECT_EQ(readout.size.height, 36);
+        EXPECT_EQ(readout.fore_colour, 0x0040B4DCu);
+        EXPECT_EQ(readout.back_colour, 0u);
+        EXPECT_EQ(readout.highlight_colour, 0x005C5C5Cu);
+        EXPECT_STREQ(readout.font_name, "Quartz");
+        EXPECT_EQ(readout.font_weight, 400u);
+        EXPECT_EQ(readout.font_charset, 1u);
+        EXPECT_EQ(readout.text_format, 0x25u);
+        EXPECT_EQ(readout.char_count, 5u);
+    }
+    for (Element index : {unlit_hand, lit_hand}) {
+        const auto& hand = reinterpret_cast<const NeedleElement&>(driver.element(index));
+        EXPECT_EQ(hand.source_var.token, 0u);
+        EXPECT_EQ(hand.nonlinearity_table, nullptr);
+        EXPECT_EQ(hand.nonlinearity_count, 0u);
+        EXPECT_EQ(hand.needle_rate, 18u);
+    }
+    const struct {
+        Element index;
+        uint32_t icon_count;
+    } icons[] = {{lit_face, 1}, {page_lever, 2}, {mode_lever, 2}};
+    for (const auto& each : icons) {
+        const auto& icon = reinterpret_cast<const IconElement&>(driver.element(each.index));
+        EXPECT_EQ(icon.source_var.token, 0u);
+        EXPECT_EQ(icon.icon_switch, 3u);
+        EXPECT_EQ(icon.icon_count, each.icon_count);
+    }
+}
+
+TEST_F(ClockGauge, ClickAreasAreTheListOfTheLayout) {
+    const struct {
+        uint32_t kind;
+        PixelBox box;
+        int32_t cursor;
+        uint32_t help_id;
+        uint32_t mouse_flags;
+        bool handler;
+    } rows[] = {
+        {1, {0, 0, 0, 0}, -1, 0xAA1E, 0, false},          {2, {7, 5, 7, 14}, 4, 0, 0x20000000, true},
+        {2, {14, 5, 5, 14}, 5, 0, 0x20000000, true},      {2, {0, 80, 16, 16}, 5, 0, 0x20000000, true},
+        {2, {87, 80, 16, 16}, 5, 0, 0x20000000, true},    {3, {0, 0, 0, 0}, -1, 0, 0, false},
+        {0, {0, 0, 0, 0}, -1, 0, 0, false},
+    };
+    ASSERT_EQ(driver.mouse_list().size(), std::size(rows));
+    std::vector<ClickHandler> handlers;
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        const MouseRect& record = *driver.mouse_list()[index].record;
+        SCOPED_TRACE(index);
+        EXPECT_EQ(record.rect_kind, rows[index].kind);
+        EXPECT_EQ(std::memcmp(&record.box, &rows[index].box, sizeof(PixelBox)), 0);
+        EXPECT_EQ(record.cursor, rows[index].cursor);
+        EXPECT_EQ(record.help_id, rows[index].help_id);
+        EXPECT_EQ(record.mouse_flags, rows[index].mouse_flags);
+        EXPECT_EQ(record.event_id, 0u);
+        EXPECT_EQ(record.api_data, 0u);
+        EXPECT_EQ(record.target.handler != nullptr, rows[index].handler);
+        if (record.target.handler != nullptr) handlers.push_back(record.target.handler);
+    }
+    // Four areas, four different handlers.
+    for (std::size_t a = 0; a < handlers.size(); ++a)
+        for (std::size_t b = a + 1; b < handlers.size(); ++b) EXPECT_NE(handlers[a], handlers[b]);
+}
+
+}  // namespace
+}  // namespace clock_test
