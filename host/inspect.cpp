@@ -28,14 +28,22 @@ std::string number(double value) {
     return std::string(text, result.ptr);
 }
 
-std::string point(PixelPoint p) { return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")"; }
-
-std::string box(const PixelBox& b) {
-    return "(" + std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.width) + "," +
-           std::to_string(b.height) + ")";
+// Appends the parts in order (GCC 12 warns falsely on chains of literal + string).
+template <typename... Parts>
+std::string cat(const Parts&... parts) {
+    std::string text;
+    (text.append(std::string_view(parts)), ...);
+    return text;
 }
 
-std::string quoted(const char* text) { return text != nullptr ? "\"" + cp1252_to_utf8(text) + "\"" : "NULL"; }
+std::string point(PixelPoint p) { return cat("(", std::to_string(p.x), ",", std::to_string(p.y), ")"); }
+
+std::string box(const PixelBox& b) {
+    return cat("(", std::to_string(b.x), ",", std::to_string(b.y), ",", std::to_string(b.width), ",",
+               std::to_string(b.height), ")");
+}
+
+std::string quoted(const char* text) { return text != nullptr ? cat("\"", cp1252_to_utf8(text), "\"") : "NULL"; }
 
 // Names every routine by the order in which the listing first meets it.
 class RoutineNames {
@@ -45,7 +53,7 @@ public:
         if (routine == nullptr) return "none";
         const auto key = reinterpret_cast<const void*>(routine);
         const auto [found, added] = numbers_.emplace(key, numbers_.size() + 1);
-        return "routine #" + std::to_string(found->second);
+        return cat("routine #", std::to_string(found->second));
     }
 
 private:
@@ -58,8 +66,8 @@ std::string host_owned_words(const void* record, std::initializer_list<std::pair
     std::string nonzero;
     for (const auto& [begin, end] : ranges)
         for (std::size_t at = begin; at < end; at += 4)
-            if (bytes[at] | bytes[at + 1] | bytes[at + 2] | bytes[at + 3]) nonzero += " " + std::to_string(at);
-    return nonzero.empty() ? "zero" : "NONZERO at byte" + nonzero;
+            if (bytes[at] | bytes[at + 1] | bytes[at + 2] | bytes[at + 3]) nonzero += cat(" ", std::to_string(at));
+    return nonzero.empty() ? "zero" : cat("NONZERO at byte", nonzero);
 }
 
 std::string failure_list(const FailureEntry* list) {
@@ -69,9 +77,9 @@ std::string failure_list(const FailureEntry* list) {
         if (i == max_failure_entries) return text + " (no end entry within " + std::to_string(max_failure_entries) + ")";
         const FailureEntry& entry = list[i];
         if (entry.failure_key == 0 && entry.failure_action == 0 && entry.reserved == 0) break;
-        text += (text.empty() ? "" : ", ") + std::string("{key ") + std::to_string(entry.failure_key) + ", action " +
-                std::to_string(entry.failure_action) +
-                (entry.reserved != 0 ? ", reserved " + std::to_string(entry.reserved) : std::string()) + "}";
+        text += cat(text.empty() ? "" : ", ", "{key ", std::to_string(entry.failure_key), ", action ",
+                    std::to_string(entry.failure_action),
+                    entry.reserved != 0 ? cat(", reserved ", std::to_string(entry.reserved)) : std::string(), "}");
     }
     return text.empty() ? "empty" : text;
 }
@@ -87,7 +95,7 @@ std::string module_var(const ModuleVar& variable) {
     // The host owns every word but the token; a stored record has them zero.
     const bool stored_zero = variable.var_ptr == nullptr && variable.var_type == 0 && variable.value == 0.0 &&
                              variable.previous_value == 0.0;
-    return "token " + std::to_string(variable.token) + (stored_zero ? "" : " (host-owned words NONZERO)");
+    return cat("token ", std::to_string(variable.token), stored_zero ? "" : " (host-owned words NONZERO)");
 }
 
 class Printer {
@@ -166,7 +174,7 @@ private:
                 if (needle.nonlinearity_table != nullptr)
                     for (uint32_t i = 0; i < needle.nonlinearity_count && i < max_elements; ++i) {
                         const NonlinearityEntry& point_entry = needle.nonlinearity_table[i];
-                        table += (i ? " " : "") + point(point_entry.point) + " at " + number(point_entry.value);
+                        table += cat(i ? " " : "", point(point_entry.point), " at ", number(point_entry.value));
                     }
                 field(inner, "nonlinearity", std::to_string(needle.nonlinearity_count) + " points: " + table);
                 field(inner, "needle_rate", std::to_string(needle.needle_rate));
@@ -177,14 +185,14 @@ private:
             case string_element: {
                 const auto& readout = reinterpret_cast<const StringElement&>(e);
                 for (int i = 0; i < 3; ++i)
-                    field(inner, "source_vars[" + std::to_string(i) + "]", module_var(readout.source_vars[i]));
+                    field(inner, cat("source_vars[", std::to_string(i), "]"), module_var(readout.source_vars[i]));
                 field(inner, "size", std::to_string(readout.size.width) + " by " + std::to_string(readout.size.height));
                 field(inner, "fore_colour", hex(readout.fore_colour, 8));
                 field(inner, "back_colour", hex(readout.back_colour, 8));
                 field(inner, "highlight_colour", hex(readout.highlight_colour, 8));
                 std::string font(readout.font_name, sizeof readout.font_name);
                 font.resize(font.find('\0') == std::string::npos ? font.size() : font.find('\0'));
-                field(inner, "font_name", "\"" + cp1252_to_utf8(font) + "\" (inline)");
+                field(inner, "font_name", cat("\"", cp1252_to_utf8(font), "\" (inline)"));
                 field(inner, "font_weight", std::to_string(readout.font_weight));
                 field(inner, "font_charset", std::to_string(readout.font_charset));
                 field(inner, "text_format", hex(readout.text_format));
