@@ -40,6 +40,7 @@ const char* const usage_text =
     "       kestrel-bench render [OPTIONS] TRACE...\n"
     "options:\n"
     "  --native          run on the native 32-bit twin instead of the .gau under wine\n"
+    "  --native-gau      run the real .gau in the native 32-bit host instead of under wine\n"
     "  --out DIR         where traces, pictures and logs go (default: out)\n"
     "  --scale N         draw every gauge pixel as N by N pixels: 1, 2 or 4 (default 1; demo 2)\n"
     "  --timeout SECONDS time a scenario may take before it counts as hung (default 30)\n"
@@ -52,7 +53,8 @@ const char* const usage_text =
 struct Options {
     std::string command;
     fs::path root = KESTREL_SOURCE_DIR;
-    bool native = false;
+    bool native = false;       // the native host runs the scenarios
+    bool native_gau = false;   // ... on the real .gau files rather than the twin
     fs::path out = "out";
     std::optional<int> scale;
     double timeout_seconds = 30;
@@ -87,6 +89,9 @@ Options parse_options(int argc, char** argv) {
         };
         if (argument == "--native") {
             options.native = true;
+        } else if (argument == "--native-gau") {
+            options.native = true;
+            options.native_gau = true;
         } else if (argument == "--out") {
             options.out = value();
         } else if (argument == "--scale") {
@@ -178,14 +183,16 @@ public:
                 throw UsageError("wine cannot run 32-bit Windows programs on this machine (see " +
                                  (options_.out / "logs" / "wine-check.log").string() +
                                  "); run the scenarios on the native twin with --native");
-            std::printf("NOTE: wine cannot run 32-bit Windows programs on this machine; the demo runs on the\n"
-                        "      native twin instead (the pictures still come from the .gau files).\n");
+            std::printf("NOTE: wine cannot run 32-bit Windows programs on this machine (see %s);\n"
+                        "      the demo runs the real .gau files in the native host instead.\n",
+                        (options_.out / "logs" / "wine-check.log").c_str());
             options_.native = true;
+            options_.native_gau = true;
         }
         const std::vector<std::string> host = host_command();
-        const fs::path modules = options_.modules ? *options_.modules
-                                 : options_.native ? options_.root / "build" / "native" / "modules"
-                                                   : gau_directory(options_);
+        const fs::path modules = options_.modules                        ? *options_.modules
+                                 : options_.native && !options_.native_gau ? options_.root / "build" / "native" / "modules"
+                                                                           : gau_directory(options_);
         const std::vector<std::string> environment =
             options_.native ? bench::native_host_environment : std::vector<std::string>{};
 
@@ -200,6 +207,7 @@ public:
             run.host_command = host;
             run.environment = environment;
             run.modules = modules;
+            run.real_module = options_.native_gau;
             run.trace = options_.out / "traces" / (name + ".jsonl");
             run.log = options_.out / "logs" / (name + ".log");
             run.timeout = std::chrono::duration<double>(options_.timeout_seconds);
@@ -269,10 +277,19 @@ private:
                 require_file(host, "build it with 'make windows'").string()};
     }
 
-    // The host must answer --help under wine; its first run also creates the wine prefix,
-    // which takes a while.
+    // The project's wine probe: the host must answer --help under wine within its limit
+    // (the first run also creates the wine prefix); it clears up after a failed try.
     bool wine_runs() const {
-        return bench::answers_help(host_command(), options_.out / "logs" / "wine-check.log", std::chrono::minutes(3));
+        const std::vector<std::string> host = host_command();
+        try {
+            const auto exit = bench::run_child(
+                {require_file(options_.root / "tools" / "wine-works.sh", "the source tree's wine probe").string(),
+                 host.back(), "--help"},
+                options_.out / "logs" / "wine-check.log", std::chrono::minutes(5));
+            return exit.kind == bench::ChildExit::Kind::exited && exit.code == 0;
+        } catch (const std::runtime_error&) {
+            return false;
+        }
     }
 
     const picture::PictureSet& pictures_of(const std::string& module) {

@@ -30,7 +30,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"inspect", "MODULE...", inspect_command},
-    {"run", "SCENARIO [--trace FILE] [--modules DIR] [--module FILE]", kestrel::run_command},
+    {"run", "SCENARIO [--trace FILE] [--modules DIR] [--real-module] [--module FILE]", kestrel::run_command},
 };
 
 int usage(std::ostream& out) {

@@ -54,15 +54,17 @@ fs::path program_directory() {
 #endif
 }
 
-// The module file for a scenario's module name in a directory, in this build's format.
-fs::path resolve_module(const fs::path& directory, const std::string& name) {
+// The module file for a scenario's module name in a directory: this build's format, or
+// the real Windows module (which the native host maps itself) when asked.
+fs::path resolve_module(const fs::path& directory, const std::string& name, bool real_module) {
+    const std::string extension = real_module ? ".gau" : module_extension;
     fs::path found;
     try {
-        found = find_module_file(directory, name, module_extension);
+        found = find_module_file(directory, name, extension);
     } catch (const fs::filesystem_error& error) {
         throw HostError(directory.string() + ": cannot list the module directory (" + error.code().message() + ")");
     }
-    if (found.empty()) throw HostError(directory.string() + ": no module " + name + module_extension);
+    if (found.empty()) throw HostError(directory.string() + ": no module " + name + extension);
     return found;
 }
 
@@ -71,6 +73,7 @@ struct Options {
     std::optional<fs::path> trace;
     std::optional<fs::path> modules;
     std::optional<fs::path> module;
+    bool real_module = false;
 };
 
 Options parse_options(int argc, char** argv) {
@@ -84,12 +87,13 @@ Options parse_options(int argc, char** argv) {
         if (argument == "--trace") options.trace = value();
         else if (argument == "--modules") options.modules = value();
         else if (argument == "--module") options.module = value();
+        else if (argument == "--real-module") options.real_module = true;
         else if (!argument.empty() && argument[0] == '-') throw ScenarioError("run", 0, "unknown option " + argument);
         else if (options.scenario.empty()) options.scenario = argument;
         else throw ScenarioError("run", 0, "one scenario per run; found a second one, " + argument);
     }
     if (options.scenario.empty())
-        throw ScenarioError("run", 0, "expected SCENARIO [--trace FILE] [--modules DIR] [--module FILE]");
+        throw ScenarioError("run", 0, "expected SCENARIO [--trace FILE] [--modules DIR] [--real-module] [--module FILE]");
     return options;
 }
 
@@ -352,7 +356,7 @@ int run_command(int argc, char** argv) {
         if (options.trace) trace = std::make_unique<trace::TraceWriter>(*options.trace);
         const fs::path module_path = options.module ? *options.module
                                                     : resolve_module(options.modules.value_or(program_directory() / ".." / "modules"),
-                                                                     scenario.module);
+                                                                     scenario.module, options.real_module);
         PanelHost host;
         LoadedModule module = LoadedModule::open(module_path);
         host.attach(module);

@@ -10,7 +10,9 @@ inline constexpr int run_expectation_failed = 1;
 inline constexpr int run_bad_scenario = 2;  // malformed scenario or command line
 inline constexpr int run_host_error = 3;    // the module could not be loaded or broke a host rule
 
-// argv holds the arguments after "run": SCENARIO [--trace FILE] [--modules DIR] [--module FILE].
+// argv holds the arguments after "run": SCENARIO [--trace FILE] [--modules DIR] [--real-module]
+// [--module FILE]. The module is NAME plus this build's extension in the modules directory
+// (by default ../modules beside the program), or NAME.gau with --real-module.
 int run_command(int argc, char** argv);
 
 }  // namespace kestrel

@@ -208,19 +208,8 @@ ScenarioOutcome run_scenario(const ScenarioRun& run) {
     std::filesystem::remove(run.trace, ignored);  // a trace left from an earlier run must not be judged
     std::vector<std::string> argv = run.host_command;
     argv.insert(argv.end(), {"run", run.scenario.string(), "--trace", run.trace.string(), "--modules", run.modules.string()});
+    if (run.real_module) argv.push_back("--real-module");
     return judge_run(run, run_child(argv, run.log, run.timeout, run.environment));
-}
-
-bool answers_help(const std::vector<std::string>& command, const std::filesystem::path& scratch_log,
-                  std::chrono::duration<double> allowed) {
-    std::vector<std::string> argv = command;
-    argv.push_back("--help");
-    try {
-        const ChildExit exit = run_child(argv, scratch_log, allowed);
-        return exit.kind == ChildExit::Kind::exited && exit.code == 0;
-    } catch (const std::runtime_error&) {
-        return false;
-    }
 }
 
 }  // namespace kestrel::bench

@@ -27,10 +27,6 @@ struct ChildExit {
 ChildExit run_child(const std::vector<std::string>& argv, const std::filesystem::path& log_file,
                     std::chrono::duration<double> timeout, const std::vector<std::string>& environment = {});
 
-// Whether the program runs and answers --help with status 0 within the time allowed.
-bool answers_help(const std::vector<std::string>& command, const std::filesystem::path& scratch_log,
-                  std::chrono::duration<double> allowed);
-
 // The native host is built with the address sanitizer, whose leak check at exit cannot
 // stop threads under a user-mode emulator and then never ends; leaks are not the bench's
 // business, so it is off for every run of the native host.
@@ -41,6 +37,7 @@ struct ScenarioRun {
     std::vector<std::string> host_command;  // the host program, e.g. {wine-run.sh, kestrel-host.exe}
     std::vector<std::string> environment;   // NAME=VALUE for the host
     std::filesystem::path modules;          // directory handed to the host
+    bool real_module = false;               // the host loads NAME.gau whatever its own format
     std::filesystem::path trace;            // written by the host
     std::filesystem::path log;              // the host's output
     std::chrono::duration<double> timeout = std::chrono::seconds(30);

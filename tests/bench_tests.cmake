@@ -1,6 +1,7 @@
 # The bench's tests. The tools build runs them (and the demo scenarios through the bench
 # on the native twin); the native build makes the misbehaving module they run; the native
-# and windows builds also run each demo scenario straight through their own host.
+# and windows builds also run each demo scenario straight through their own host, and the
+# native build once more on the real .gau files.
 file(GLOB bench_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scenarios/*.scenario)
 
 if(KESTREL_PLATFORM STREQUAL "tools")
@@ -12,7 +13,9 @@ if(KESTREL_PLATFORM STREQUAL "tools")
   add_test(NAME bench_tests COMMAND bench_tests)
   add_test(NAME bench_demo_scenarios_native
     COMMAND kestrel-bench run --native --out ${CMAKE_BINARY_DIR}/bench-test-out ${PROJECT_SOURCE_DIR}/scenarios)
-  set_tests_properties(bench_demo_scenarios_native PROPERTIES TIMEOUT 600)
+  add_test(NAME bench_demo_scenarios_real_module
+    COMMAND kestrel-bench run --native-gau --out ${CMAKE_BINARY_DIR}/bench-test-out-gau ${PROJECT_SOURCE_DIR}/scenarios)
+  set_tests_properties(bench_demo_scenarios_native bench_demo_scenarios_real_module PROPERTIES TIMEOUT 600)
 else()
   if(KESTREL_PLATFORM STREQUAL "native32")
     kestrel_add_module(KESTREL_FAULTY KESTREL_FAULTY.gau SOURCES faulty_module.cpp)
@@ -23,5 +26,11 @@ else()
     add_test(NAME scenario_${name} COMMAND kestrel-host run ${scenario} --modules ${CMAKE_BINARY_DIR}/modules)
     # A hang inside a module must fail the test, not stall the run.
     set_tests_properties(scenario_${name} PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0" TIMEOUT 300)
+    # The native host also maps the real .gau files that the windows build leaves.
+    if(KESTREL_PLATFORM STREQUAL "native32" AND KESTREL_WINDOWS_MODULE_DIR)
+      add_test(NAME scenario_${name}_real_module
+        COMMAND kestrel-host run ${scenario} --modules ${KESTREL_WINDOWS_MODULE_DIR} --real-module)
+      set_tests_properties(scenario_${name}_real_module PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0" TIMEOUT 300)
+    endif()
   endforeach()
 endif()
