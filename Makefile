@@ -13,6 +13,7 @@ demo: deps tools dist native
 test: deps tools native windows
 	ctest --preset tools
 	ctest --preset native
+	./tools/check-reproducible.sh
 	@if ./tools/wine-works.sh build/windows/tests/kestrel_tests.exe --gtest_list_tests; then \
 		ctest --preset windows; \
 	else \

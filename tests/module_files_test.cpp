@@ -1,0 +1,201 @@
+// Reads the shipped .gau files as bytes, the way a second, independent tool would: the
+// exports, imports and records are checked at literal offsets, without the module headers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "pe_image.h"
+
+namespace {
+
+using kestrel::pe::PeImage;
+
+std::filesystem::path module_file(const char* name) {
+    return std::filesystem::path(KESTREL_WINDOWS_MODULE_DIR) / name;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+struct ExpectedModule {
+    const char* file;
+    uint32_t module_version;
+    bool init_is_deinit;
+    std::vector<std::string> gauges;  // the gauges built so far, in table order
+};
+
+const ExpectedModule timer_module{"KESTREL_TIMER.gau", 0x800, false, {"Digital_Clock"}};
+const ExpectedModule panel_module{"KESTREL.GAU", 0x900, true, {}};
+
+const std::map<std::string, uint32_t> size_x_mm_by_gauge{{"Digital_Clock", 100}, {"AP", 804}, {"AUTOBRAKE", 73}};
+
+bool in_code_section(const PeImage& image, uint32_t rva) {
+    for (const auto& s : image.sections())
+        if ((s.characteristics & 0x20) && rva >= s.virtual_address && rva < s.virtual_address + s.virtual_size) return true;
+    return false;
+}
+
+class ModuleFile : public testing::TestWithParam<ExpectedModule> {
+protected:
+    PeImage image = PeImage::read(module_file(GetParam().file));
+    uint32_t linkage = image.export_rva("Linkage").value_or(0);
+
+    std::vector<uint32_t> gauge_headers() const {
+        std::vector<uint32_t> headers;
+        for (uint32_t slot = linkage + 24;; slot += 4) {
+            const uint32_t header = image.pointer_at(slot);
+            if (header == 0) break;
+            headers.push_back(header);
+            if (headers.size() > 64) ADD_FAILURE() << "gauge table does not end";
+            if (headers.size() > 64) break;
+        }
+        return headers;
+    }
+};
+
+TEST_P(ModuleFile, IsAStrippedReproducible32BitLibraryNamedAsShipped) {
+    EXPECT_EQ(image.machine(), 0x14C);
+    EXPECT_TRUE(image.is_dll());
+    EXPECT_EQ(image.timestamp(), 0u) << "a time stamp would make two builds differ";
+    EXPECT_EQ(image.symbol_count(), 0u) << "not stripped";
+    for (const auto& section : image.sections()) EXPECT_NE(section.name.rfind(".debug", 0), 0u) << section.name;
+    EXPECT_EQ(image.export_name(), GetParam().file);
+}
+
+TEST_P(ModuleFile, ExportsExactlyTheTwoRecordsAndImportsOnlySystemLibraries) {
+    std::set<std::string> names;
+    for (const auto& e : image.exports()) names.insert(e.name);
+    EXPECT_EQ(names, (std::set<std::string>{"ImportTable", "Linkage"}));
+    const std::set<std::string> allowed{"kernel32.dll", "user32.dll", "msvcrt.dll"};
+    for (const auto& dll : image.imported_dlls()) EXPECT_TRUE(allowed.count(lower(dll))) << dll;
+}
+
+TEST_P(ModuleFile, ImportTableAsksForThePanelServicesAndIsEmptyAsStored) {
+    const uint32_t table = image.export_rva("ImportTable").value();
+    EXPECT_EQ(image.u32_at(table), 0x0Fu);
+    EXPECT_EQ(image.u32_at(table + 4), 0u);
+    EXPECT_EQ(image.u32_at(table + 8), 0u);
+    EXPECT_EQ(image.u32_at(table + 12), 0u);
+}
+
+TEST_P(ModuleFile, LinkageNamesItsGaugesInOrder) {
+    ASSERT_NE(linkage, 0u);
+    EXPECT_EQ(image.u32_at(linkage), 0x13u);
+    const uint32_t init = image.pointer_at(linkage + 4);
+    const uint32_t deinit = image.pointer_at(linkage + 8);
+    EXPECT_TRUE(in_code_section(image, init));
+    EXPECT_TRUE(in_code_section(image, deinit));
+    EXPECT_EQ(init == deinit, GetParam().init_is_deinit);
+    EXPECT_EQ(image.u32_at(linkage + 12), 0u);
+    EXPECT_EQ(image.u32_at(linkage + 16), 0u);
+    EXPECT_EQ(image.u32_at(linkage + 20), GetParam().module_version);
+    std::vector<std::string> names;
+    for (uint32_t header : gauge_headers()) names.push_back(image.string_at(image.pointer_at(header + 4)));
+    // Gauges join a module's table as they are built; the ones built so far lead it.
+    ASSERT_GE(names.size(), GetParam().gauges.size());
+    for (std::size_t i = 0; i < GetParam().gauges.size(); ++i) EXPECT_EQ(names[i], GetParam().gauges[i]);
+}
+
+TEST_P(ModuleFile, EveryGaugeHeaderHoldsItsStoredValues) {
+    for (uint32_t header : gauge_headers()) {
+        const std::string name = image.string_at(image.pointer_at(header + 4));
+        SCOPED_TRACE(name);
+        EXPECT_EQ(image.u32_at(header), 0x320u);
+        // element_list addresses the variable that follows the 96-byte background record.
+        const uint32_t element_list = image.pointer_at(header + 8);
+        const uint32_t root = image.pointer_at(element_list);
+        EXPECT_EQ(root + 96, element_list);
+        EXPECT_EQ(image.u32_at(root), 0u) << "the root is a static image";
+        EXPECT_EQ(image.pointer_at(root + 32), header) << "root's gauge_header";
+        std::set<uint32_t> routines;
+        for (uint32_t offset = 12; offset <= 36; offset += 4) {
+            const uint32_t routine = image.pointer_at(header + offset);
+            EXPECT_TRUE(in_code_section(image, routine)) << "routine at " << offset;
+            routines.insert(routine);
+        }
+        EXPECT_EQ(routines.size(), 7u) << "seven distinct standard routines";
+        EXPECT_EQ(image.u32_at(header + 40), 0u);
+        ASSERT_TRUE(size_x_mm_by_gauge.count(name));
+        EXPECT_EQ(image.u32_at(header + 44), size_x_mm_by_gauge.at(name));
+        for (uint32_t offset = 48; offset < 80; offset += 4) EXPECT_EQ(image.u32_at(header + offset), 0u) << offset;
+        EXPECT_NE(image.pointer_at(header + 80), 0u) << "click-area list";
+        const uint32_t callback = image.pointer_at(header + 84);
+        if (name == "Digital_Clock")
+            EXPECT_EQ(callback, 0u);
+        else
+            EXPECT_TRUE(in_code_section(image, callback));
+        for (uint32_t offset = 88; offset < 200; offset += 4) EXPECT_EQ(image.u32_at(header + offset), 0u) << offset;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, ModuleFile, testing::Values(timer_module, panel_module),
+                         [](const auto& info) { return std::string(info.param.file == timer_module.file ? "KESTREL_TIMER" : "KESTREL"); });
+
+// The clock's click list, record by record, as the file stores it.
+TEST(ClockFile, ClickAreaListMatchesItsTable) {
+    const PeImage image = PeImage::read(module_file("KESTREL_TIMER.gau"));
+    const uint32_t header = image.pointer_at(image.export_rva("Linkage").value() + 24);
+    const uint32_t list = image.pointer_at(header + 80);
+    struct Row {
+        uint32_t kind;
+        int32_t x, y, w, h, cursor;
+        uint32_t help, flags;
+        bool handler;
+    };
+    const Row rows[] = {
+        {1, 0, 0, 0, 0, -1, 0xAA1E, 0, false},          {2, 7, 5, 7, 14, 4, 0, 0x20000000, true},
+        {2, 14, 5, 5, 14, 5, 0, 0x20000000, true},      {2, 0, 80, 16, 16, 5, 0, 0x20000000, true},
+        {2, 87, 80, 16, 16, 5, 0, 0x20000000, true},    {3, 0, 0, 0, 0, -1, 0, 0, false},
+        {0, 0, 0, 0, 0, -1, 0, 0, false},
+    };
+    std::set<uint32_t> handlers;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(i);
+        const uint32_t r = list + 44 * static_cast<uint32_t>(i);
+        const Row& row = rows[i];
+        EXPECT_EQ(image.u32_at(r), row.kind);
+        EXPECT_EQ(image.i32_at(r + 4), row.x);
+        EXPECT_EQ(image.i32_at(r + 8), row.y);
+        EXPECT_EQ(image.i32_at(r + 12), row.w);
+        EXPECT_EQ(image.i32_at(r + 16), row.h);
+        EXPECT_EQ(image.i32_at(r + 20), row.cursor);
+        EXPECT_EQ(image.u32_at(r + 24), row.help);
+        EXPECT_EQ(image.u32_at(r + 28), row.flags);
+        EXPECT_EQ(image.u32_at(r + 32), 0u);
+        const uint32_t handler = image.pointer_at(r + 36);
+        EXPECT_EQ(handler != 0, row.handler);
+        if (row.handler) {
+            EXPECT_TRUE(in_code_section(image, handler));
+            handlers.insert(handler);
+        }
+        EXPECT_EQ(image.u32_at(r + 40), 0u);
+    }
+    EXPECT_EQ(handlers.size(), 4u) << "four distinct handlers";
+}
+
+// The clock's pictures: resources of the sizes its elements need, 8 bits with a palette.
+TEST(ClockFile, CarriesItsEightPictures) {
+    const PeImage image = PeImage::read(module_file("KESTREL_TIMER.gau"));
+    const std::map<uint32_t, std::pair<int, int>> sizes{{8192, {104, 103}}, {8193, {94, 94}}, {8448, {10, 45}},
+                                                        {8449, {10, 45}},   {8704, {16, 16}}, {8705, {16, 16}},
+                                                        {8720, {16, 16}},   {8721, {16, 16}}};
+    EXPECT_EQ(image.bitmap_ids().size(), sizes.size());
+    for (const auto& [id, size] : sizes) {
+        SCOPED_TRACE(id);
+        const auto picture = image.picture(id);
+        EXPECT_EQ(picture.width, size.first);
+        EXPECT_EQ(picture.height, size.second);
+        EXPECT_EQ(picture.bits_per_pixel, 8);
+        EXPECT_EQ(picture.compression, 0u);
+        EXPECT_EQ(picture.palette_size, 256);
+        EXPECT_EQ(picture.at(0, 0), 0u) << "pure black around the drawing";
+    }
+}
+
+}  // namespace
