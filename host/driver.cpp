@@ -76,16 +76,17 @@ void GaugeDriver::provide_text_buffers() {
     }
 }
 
-void GaugeDriver::check_text_buffers(std::string_view after) const {
+void GaugeDriver::check_text_buffers(std::string_view after, std::string_view element_label) const {
+    // Runs after every entry into the module: the report is composed only on a fault.
     for (const auto& buffer : buffers_) {
-        const std::string& label = elements_[buffer->element_index].label;
-        const std::string where = "gauge " + name() + ": read-out " + label + " (element " +
-                                  std::to_string(buffer->element_index) + ", char_count " +
-                                  std::to_string(buffer->char_count) + "): ";
+        const auto where = [&] {
+            return "gauge " + name() + ": read-out " + elements_[buffer->element_index].label + " (element " +
+                   std::to_string(buffer->element_index) + ", char_count " + std::to_string(buffer->char_count) +
+                   "): " + std::string(after) + std::string(element_label);
+        };
         char* text = buffer->bytes.data();
         const std::size_t text_size = buffer->char_count + 1;
-        if (buffer->element->text != text)
-            throw HostError(where + std::string(after) + " replaced the host's text pointer");
+        if (buffer->element->text != text) throw HostError(where() + " replaced the host's text pointer");
         const bool guards_intact =
             std::all_of(text + text_size, text + text_size + text_guard_size,
                         [](char byte) { return static_cast<unsigned char>(byte) == text_guard_byte; });
@@ -94,8 +95,7 @@ void GaugeDriver::check_text_buffers(std::string_view after) const {
         // Restore the buffer so that the driver stays usable after the report.
         std::fill(text + text_size, text + text_size + text_guard_size, static_cast<char>(text_guard_byte));
         text[buffer->char_count] = '\0';
-        throw HostError(where + std::string(after) +
-                        (guards_intact ? " left the text without a NUL within its buffer"
+        throw HostError(where() + (guards_intact ? " left the text without a NUL within its buffer"
                                        : " wrote past the end of the text buffer"));
     }
 }
@@ -192,7 +192,7 @@ UpdateResult GaugeDriver::update() {
         if (const ElementCallback callback = value_callback_of(element)) {
             refresh_embedded_vars(element, *host_);
             sample.value = callback(&element);
-            check_text_buffers("the callback of element " + entry.label);
+            check_text_buffers("the callback of element ", entry.label);
         }
         sample.image_flags = element.image_flags;
         if (element.element_kind == string_element) sample.text = text(entry.index);

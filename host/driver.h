@@ -95,7 +95,7 @@ public:
 
     // Checks every read-out buffer: guard bytes intact and the text NUL-terminated
     // within char_count + 1 bytes. Throws HostError naming the element and `after`.
-    void check_text_buffers(std::string_view after) const;
+    void check_text_buffers(std::string_view after, std::string_view element_label = {}) const;
 
 private:
     struct TextBuffer;

@@ -358,6 +358,7 @@ int run_command(int argc, char** argv) {
                                                     : resolve_module(options.modules.value_or(program_directory() / ".." / "modules"),
                                                                      scenario.module, options.real_module);
         PanelHost host;
+        host.record_lookups(false);
         LoadedModule module = LoadedModule::open(module_path);
         host.attach(module);
         GaugeDriver driver(module, host, scenario.gauge);

@@ -72,7 +72,7 @@ struct ServiceRoutines {
     static void KESTREL_HOST_STDCALL lookup_var(ModuleVar* variable) {
         PanelHost& host = host_for("lookup_var");
         if (variable == nullptr) stop_run("module called lookup_var with a NULL ModuleVar");
-        host.lookups_.push_back(variable->token);
+        if (host.recording_lookups_) host.lookups_.push_back(variable->token);
         variable->value = host.var(variable->token);
     }
     static void KESTREL_HOST_STDCALL register_listener(KeyEventListener listener, uint32_t user_data) {

@@ -63,8 +63,10 @@ public:
     // Host variables by token; a token never set reads 0.0.
     void set_var(uint32_t token, double value);
     double var(uint32_t token) const;
-    // Tokens in the order lookup_var was asked for them.
+    // Tokens in the order lookup_var was asked for them, while recording is on (the
+    // default). A long replay turns it off: the log would grow with every update.
     const std::vector<uint32_t>& lookups() const { return lookups_; }
+    void record_lookups(bool on) { recording_lookups_ = on; }
 
     // Every call that reached the seven element_list_* slots, in order.
     const std::vector<ElementListCall>& element_list_calls() const { return element_list_calls_; }
@@ -95,6 +97,7 @@ private:
 
     std::map<uint32_t, double> vars_;
     std::vector<uint32_t> lookups_;
+    bool recording_lookups_ = true;
     std::vector<ElementListCall> element_list_calls_;
     std::vector<KeyEvent> key_events_sent_;
     std::size_t key_events_taken_ = 0;
