@@ -11,6 +11,13 @@ if ! command -v wine >/dev/null 2>&1; then
     exit 1
 fi
 here=$(cd "$(dirname "$0")" && pwd)
+# Where 32-bit programs run only through qemu's user-mode emulator (see enable-i386.sh),
+# wine's own set-up crashes with a segmentation fault after minutes of work; say so at once.
+if [ -z "${KESTREL_WINE_PROBE_UNDER_EMULATOR:-}" ] && [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] \
+    && ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
+    echo "wine-works: 32-bit programs run here only through qemu's emulator, under which wine does not start" >&2
+    exit 1
+fi
 timeout -k 5 "$limit" "$here/wine-run.sh" "$program" "$@" >/dev/null 2>&1
 status=$?
 if [ "$status" -ne 0 ]; then
