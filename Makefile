@@ -11,16 +11,7 @@ demo: deps tools dist native
 # The native suite runs twice: on the twin and on the real .gau files, which the native
 # host maps itself. The Windows suite runs under wine where wine can run here at all.
 test: deps tools native windows
-	ctest --preset tools
-	ctest --preset native
-	./tools/check-reproducible.sh
-	@if ./tools/wine-works.sh build/windows/tests/kestrel_tests.exe --gtest_list_tests; then \
-		ctest --preset windows; \
-	else \
-		echo "make test: wine cannot run 32-bit Windows programs on this machine, so the"; \
-		echo "make test: Windows build of the suite was built but not run; the real .gau files"; \
-		echo "make test: were driven by the native host above (kestrel_tests_real_modules)."; \
-	fi
+	./tools/run-tests.sh
 
 deps:
 	@./tools/install-deps.sh
