@@ -2,6 +2,7 @@
 // wine or natively), reports each as passed or failed, and draws the pictures they took
 // from their traces and the modules' own bitmaps. `kestrel-bench demo` runs the built-in set.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -155,7 +156,12 @@ fs::path require_file(const fs::path& path, const std::string& hint) {
 fs::path gau_directory(const Options& options) {
     if (options.gau_dir) return *options.gau_dir;
     const fs::path dist = options.root / "dist";
-    if (fs::exists(dist / "KESTREL_TIMER.gau")) return dist;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dist, error)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".gau") return dist;
+    }
     return options.root / "build" / "windows" / "modules";
 }
 
