@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "inspect.h"
+#include "module_listing.h"
 #include "loader.h"
 #include "run_command.h"
 

@@ -1,7 +1,7 @@
 // Printing a module's records as the simulator reads them. Addresses never appear:
 // routines are numbered by first appearance, pointers to data are shown as what they
 // lead to, and host-owned words are checked to be zero as stored.
-#include "inspect.h"
+#include "module_listing.h"
 
 #include <charconv>
 #include <cstdio>

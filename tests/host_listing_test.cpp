@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "host_test_support.h"
-#include "inspect.h"
+#include "module_listing.h"
 
 namespace {
 
