@@ -4,70 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
+#include <utility>
+
+#include "bitmap_file.h"
 
 namespace {
 
-struct Bitmap {
-    int32_t width = 0, height = 0;
-    std::vector<uint8_t> bytes;
-
-    uint32_t word(std::size_t offset) const {
-        return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | uint32_t{bytes[offset + 3]} << 24;
-    }
-    uint16_t half(std::size_t offset) const { return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8); }
-    // Palette index at (x, y), y counted from the top; rows are stored bottom-up.
-    uint8_t index(int32_t x, int32_t y) const {
-        const uint32_t row_size = (static_cast<uint32_t>(width) + 3) & ~3u;
-        return bytes[word(10) + row_size * static_cast<uint32_t>(height - 1 - y) + static_cast<uint32_t>(x)];
-    }
-    // 0x00RRGGBB of the pixel's palette entry.
-    uint32_t colour(int32_t x, int32_t y) const { return word(54 + 4u * index(x, y)) & 0x00FFFFFF; }
-    bool drawn(int32_t x, int32_t y) const { return colour(x, y) != 0; }
-};
+using kestrel::test_bitmaps::Bitmap;
+using kestrel::test_bitmaps::PictureRow;
 
 Bitmap read_picture(const char* name) {
-    const std::filesystem::path path = std::filesystem::path(KESTREL_CLOCK_PICTURES_DIR) / name;
-    std::ifstream file(path, std::ios::binary);
-    Bitmap bitmap;
-    bitmap.bytes.assign(std::istreambuf_iterator<char>(file), {});
-    if (bitmap.bytes.size() >= 54) {
-        bitmap.width = static_cast<int32_t>(bitmap.word(18));
-        bitmap.height = static_cast<int32_t>(bitmap.word(22));
-    }
-    return bitmap;
+    return kestrel::test_bitmaps::read_bitmap(std::filesystem::path(KESTREL_CLOCK_PICTURES_DIR) / name);
 }
-
-struct PictureRow {
-    const char* file;
-    int32_t width, height;
-};
 
 class ClockPicture : public testing::TestWithParam<PictureRow> {};
 
 TEST_P(ClockPicture, IsAnUncompressedPaletteBitmapOfItsSizeWithBlackCorners) {
     const PictureRow& row = GetParam();
     const Bitmap bitmap = read_picture(row.file);
-    ASSERT_GE(bitmap.bytes.size(), 54u + 1024u) << row.file << " is missing or short";
-    EXPECT_EQ(bitmap.bytes[0], 'B');
-    EXPECT_EQ(bitmap.bytes[1], 'M');
-    EXPECT_EQ(bitmap.word(2), bitmap.bytes.size());
-    EXPECT_EQ(bitmap.word(14), 40u);            // BITMAPINFOHEADER
-    EXPECT_EQ(bitmap.width, row.width);
-    EXPECT_EQ(bitmap.height, row.height);       // positive: rows bottom-up
-    EXPECT_EQ(bitmap.half(26), 1u);             // planes
-    EXPECT_EQ(bitmap.half(28), 8u);             // bits per pixel
-    EXPECT_EQ(bitmap.word(30), 0u);             // BI_RGB
-    EXPECT_EQ(bitmap.word(46), 256u);           // palette entries
-    EXPECT_EQ(bitmap.word(10), 54u + 1024u);    // pixels right after the palette
-    const uint32_t row_size = (static_cast<uint32_t>(row.width) + 3) & ~3u;
-    ASSERT_EQ(bitmap.bytes.size(), 54u + 1024u + row_size * static_cast<uint32_t>(row.height));
-    for (auto [x, y] : {std::pair{0, 0}, {row.width - 1, 0}, {0, row.height - 1}, {row.width - 1, row.height - 1}})
-        EXPECT_FALSE(bitmap.drawn(x, y)) << row.file << " corner (" << x << ", " << y << ")";
+    kestrel::test_bitmaps::expect_module_picture(bitmap, row);
+    if (testing::Test::HasFailure()) return;
     // Something is drawn.
     bool any = false;
     for (int32_t y = 0; y < row.height && !any; ++y)
@@ -81,10 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PictureRow{"unlit_hand.bmp", 10, 45}, PictureRow{"lit_hand.bmp", 10, 45},
                     PictureRow{"page_lever_down.bmp", 16, 16}, PictureRow{"page_lever_up.bmp", 16, 16},
                     PictureRow{"mode_lever_down.bmp", 16, 16}, PictureRow{"mode_lever_up.bmp", 16, 16}),
-    [](const testing::TestParamInfo<PictureRow>& info) {
-        std::string name = info.param.file;
-        return name.substr(0, name.find('.'));
-    });
+    kestrel::test_bitmaps::picture_test_name);
 
 TEST(ClockPictures, HandsPointStraightUpFromTheirPivot) {
     for (const char* file : {"unlit_hand.bmp", "lit_hand.bmp"}) {
