@@ -4,6 +4,7 @@
 // the FS segment. Each of these is served here; anything else is refused by name.
 #include "pe_loader.h"
 
+#include "msvcrt_format.h"
 #include "pe_image.h"
 
 #if defined(__i386__) && !defined(_WIN32)
@@ -157,13 +158,15 @@ std::size_t WIN_CDECL fwrite_module(const void* data, std::size_t size, std::siz
 int WIN_CDECL vfprintf_module(void*, const char* format, va_list arguments) {
     return std::vfprintf(stderr, format, arguments);
 }
-// msvcrt's sprintf has no bound; the module's own callers bound what they format.
+// msvcrt's sprintf has no bound; the module's own callers bound what they format. It
+// rounds as MSVCRT.dll does, and reads a double as the 8 bytes the module pushed.
 int WIN_CDECL sprintf_module(char* buffer, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    const int length = std::vsprintf(buffer, format, arguments);
+    const std::string text = msvcrt::vformat(format, arguments);
     va_end(arguments);
-    return length;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
 }
 
 struct ServedImport {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -179,13 +180,12 @@ TEST(ClockFile, ClickAreaListMatchesItsTable) {
     EXPECT_EQ(handlers.size(), 4u) << "four distinct handlers";
 }
 
-// The clock's pictures: resources of the sizes its elements need, 8 bits with a palette.
-TEST(ClockFile, CarriesItsEightPictures) {
-    const PeImage image = PeImage::read(module_file("KESTREL_TIMER.gau"));
-    const std::map<uint32_t, std::pair<int, int>> sizes{{8192, {104, 103}}, {8193, {94, 94}}, {8448, {10, 45}},
-                                                        {8449, {10, 45}},   {8704, {16, 16}}, {8705, {16, 16}},
-                                                        {8720, {16, 16}},   {8721, {16, 16}}};
-    EXPECT_EQ(image.bitmap_ids().size(), sizes.size());
+// The bitmap resources of a module: exactly the given ids, each of its size, uncompressed
+// 8 bits with a 256-colour palette and pure black in its top left corner.
+void expect_pictures(const PeImage& image, const std::map<uint32_t, std::pair<int, int>>& sizes) {
+    std::vector<uint32_t> ids;
+    for (const auto& entry : sizes) ids.push_back(entry.first);
+    ASSERT_EQ(image.bitmap_ids(), ids);
     for (const auto& [id, size] : sizes) {
         SCOPED_TRACE(id);
         const auto picture = image.picture(id);
@@ -195,6 +195,77 @@ TEST(ClockFile, CarriesItsEightPictures) {
         EXPECT_EQ(picture.compression, 0u);
         EXPECT_EQ(picture.palette_size, 256);
         EXPECT_EQ(picture.at(0, 0), 0u) << "pure black around the drawing";
+    }
+}
+
+// The clock's pictures: resources of the sizes its elements need, 8 bits with a palette.
+TEST(ClockFile, CarriesItsEightPictures) {
+    const PeImage image = PeImage::read(module_file("KESTREL_TIMER.gau"));
+    expect_pictures(image, {{8192, {104, 103}}, {8193, {94, 94}}, {8448, {10, 45}}, {8449, {10, 45}},
+                            {8704, {16, 16}}, {8705, {16, 16}}, {8720, {16, 16}}, {8721, {16, 16}}});
+}
+
+// The KESTREL module's pictures: the AP strip's 101 to 109 and the AUTOBRAKE gauge's 110
+// to 113, of the sizes their elements need, 8 bits with a palette, the lights in their colours.
+TEST(PanelFile, CarriesItsThirteenPictures) {
+    const PeImage image = PeImage::read(module_file("KESTREL.GAU"));
+    expect_pictures(image, {{101, {804, 107}}, {102, {21, 21}}, {103, {21, 21}}, {104, {21, 21}},
+                            {105, {28, 14}},   {106, {64, 14}}, {107, {64, 14}}, {108, {24, 24}},
+                            {109, {24, 24}},   {110, {73, 144}}, {111, {20, 7}}, {112, {29, 31}},
+                            {113, {24, 12}}});
+    if (testing::Test::HasFatalFailure()) return;
+    // The first pixel of each light's bar, in the light's colour.
+    EXPECT_EQ(image.picture(102).at(4, 13), 0xFE0000u);
+    EXPECT_EQ(image.picture(103).at(4, 13), 0x00FF00u);
+    EXPECT_EQ(image.picture(104).at(4, 13), 0xFAFAFAu);
+}
+
+// The functions a module imports, by DLL in lower case: each a name, or "#N" for an
+// ordinal. PeImage lists only the DLLs, so the import directory is found in the headers.
+std::map<std::string, std::vector<std::string>> imported_functions(const PeImage& image) {
+    std::ifstream in(image.path(), std::ios::binary);
+    std::vector<char> head(4096);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    auto u32 = [&](std::size_t offset) {
+        if (offset + 4 > head.size()) throw std::runtime_error("headers run past the first 4096 bytes");
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(head[offset + static_cast<std::size_t>(i)]);
+        return value;
+    };
+    // PE32: the import directory is the second entry of the table at optional header + 96.
+    const uint32_t directory = u32(u32(0x3C) + 24 + 96 + 8);
+    std::map<std::string, std::vector<std::string>> imports;
+    for (uint32_t entry = directory; directory != 0; entry += 20) {
+        const uint32_t name = image.u32_at(entry + 12);
+        if (name == 0) break;
+        if (imports.size() >= 64) throw std::runtime_error("import directory does not end");
+        auto& functions = imports[lower(image.string_at(name))];
+        const uint32_t lookup = image.u32_at(entry) != 0 ? image.u32_at(entry) : image.u32_at(entry + 16);
+        for (uint32_t slot = lookup;; slot += 4) {
+            const uint32_t thunk = image.u32_at(slot);
+            if (thunk == 0) break;
+            if (functions.size() >= 4096) throw std::runtime_error("import list does not end");
+            functions.push_back(thunk & 0x80000000u ? std::string(1, '#').append(std::to_string(thunk & 0xFFFFu))
+                                                    : image.string_at(thunk + 2));
+        }
+    }
+    return imports;
+}
+
+// The panel's read-outs round halves as a user's machine does only through MSVCRT.dll's
+// own sprintf: mingw-w64's formatter, which its headers link in by default, rounds to even.
+TEST(PanelFile, FormatsWithMsvcrtsSprintfAndImportsOnlySystemLibraries) {
+    const PeImage image = PeImage::read(module_file("KESTREL.GAU"));
+    const auto imports = imported_functions(image);
+    ASSERT_EQ(imports.size(), image.imported_dlls().size()) << "every imported DLL was read";
+    ASSERT_TRUE(imports.count("msvcrt.dll")) << "no import from msvcrt.dll";
+    const auto& msvcrt = imports.at("msvcrt.dll");
+    EXPECT_TRUE(std::find(msvcrt.begin(), msvcrt.end(), "sprintf") != msvcrt.end())
+        << "sprintf is not imported by name from msvcrt.dll, only " << testing::PrintToString(msvcrt);
+    for (const auto& [dll, functions] : imports) {
+        EXPECT_TRUE(dll == "kernel32.dll" || dll == "user32.dll" || dll == "msvcrt.dll") << dll;
+        EXPECT_FALSE(functions.empty()) << dll;
     }
 }
 

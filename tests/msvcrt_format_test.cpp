@@ -1,0 +1,154 @@
+// The native host's msvcrt sprintf formatter: %f rounds exact halves away from zero as
+// MSVCRT.dll does, with glibc's padding and flags, the AP read-out formats among them, and
+// the arguments of every other conversion read as a 32-bit Windows caller pushes them.
+#include <gtest/gtest.h>
+
+// The formatter stands in for msvcrt only in the native host; on Windows the real one runs.
+#if !defined(_WIN32)
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "msvcrt_format.h"
+
+namespace {
+
+std::string msvcrt_sprintf(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::string text = kestrel::msvcrt::vformat(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+std::string glibc_sprintf(const char* format, double value) {
+    const int length = std::snprintf(nullptr, 0, format, value);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, value);
+    return text;
+}
+
+struct FormatCase {
+    const char* format;
+    double value;
+    const char* expected;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* out) { *out << '"' << c.format << "\" of " << c.value; }
+
+// Exact halves that glibc rounds to even, towards zero: MSVCRT.dll takes them away from it.
+class ExactHalf : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(ExactHalf, RoundsAwayFromZero) {
+    const FormatCase& c = GetParam();
+    EXPECT_EQ(msvcrt_sprintf(c.format, c.value), c.expected);
+    // The case tells the two roundings apart: plain glibc gives another text.
+    EXPECT_NE(glibc_sprintf(c.format, c.value), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(AtPrecisions, ExactHalf,
+                         testing::Values(FormatCase{"%.0f", 2.5, "3"}, FormatCase{"%.0f", -2.5, "-3"},
+                                         FormatCase{"%.0f", 0.5, "1"}, FormatCase{"%.0f", -0.5, "-1"},
+                                         FormatCase{"%.0f", 4.5, "5"}, FormatCase{"%.1f", 0.25, "0.3"},
+                                         FormatCase{"%.1f", -0.25, "-0.3"}, FormatCase{"%.1f", -2.25, "-2.3"},
+                                         FormatCase{"%.2f", 0.125, "0.13"}, FormatCase{"%.2f", -0.125, "-0.13"},
+                                         FormatCase{"%.2f", 1.625, "1.63"},
+                                         // no precision given: six digits
+                                         FormatCase{"%f", 0.0078125, "0.007813"},
+                                         // near the largest halves a double holds, whole and to 2 digits
+                                         FormatCase{"%.0f", 4503599627370494.5, "4503599627370495"},
+                                         FormatCase{"%.2f", 10000000000.125, "10000000000.13"}));
+
+// The six formats of the AP read-outs, on the halves a pilot's panel shows.
+INSTANTIATE_TEST_SUITE_P(ApReadouts, ExactHalf,
+                         testing::Values(FormatCase{"%03.0f", 2.5, "003"}, FormatCase{"%03.0f", 248.5, "249"},
+                                         FormatCase{".%02.0f", 0.5, ".01"}, FormatCase{"%03.0f00", 2.5, "00300"},
+                                         FormatCase{"%05.0f", -500.5, "-0501"},
+                                         FormatCase{"%+5.0f", 500.5, " +501"}));
+
+// Halves with flags and widths: only the digits change, glibc's padding stays.
+INSTANTIATE_TEST_SUITE_P(WithFlags, ExactHalf,
+                         testing::Values(FormatCase{"%-6.1f|", 0.25, "0.3   |"}, FormatCase{"% .0f", 2.5, " 3"},
+                                         FormatCase{"% .0f", -2.5, "-3"}, FormatCase{"%#.0f", 2.5, "3."},
+                                         FormatCase{"%+.2f", -0.125, "-0.13"}, FormatCase{"%08.2f", -0.125, "-0000.13"},
+                                         FormatCase{"%+08.2f", 0.125, "+0000.13"},
+                                         FormatCase{"%-+7.0f|", 0.5, "+1     |"}, FormatCase{"%lf", 0.0078125, "0.007813"}));
+
+// Everything that is not an exact half at the requested precision is rounded by its true
+// value, as glibc already does.
+class NotAHalf : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(NotAHalf, FormatsAsGlibcDoes) {
+    const FormatCase& c = GetParam();
+    EXPECT_EQ(msvcrt_sprintf(c.format, c.value), c.expected);
+    EXPECT_EQ(glibc_sprintf(c.format, c.value), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, NotAHalf,
+    testing::Values(
+        // 2.675 is 2.67499999999999982236431605997495353221893310546875
+        FormatCase{"%.2f", 2.675, "2.67"}, FormatCase{"%.2f", 1.005, "1.00"}, FormatCase{"%.1f", 0.15, "0.1"},
+        FormatCase{"%.0f", 0.3, "0"}, FormatCase{"%.1f", 0.3, "0.3"},
+        // the doubles just either side of a half
+        FormatCase{"%.0f", std::nextafter(2.5, 0.0), "2"}, FormatCase{"%.0f", std::nextafter(2.5, 3.0), "3"},
+        FormatCase{"%.2f", std::nextafter(0.125, 0.0), "0.12"},
+        // a half at a shorter precision than asked: nothing is dropped
+        FormatCase{"%.2f", 0.25, "0.25"}, FormatCase{"%.3f", 0.125, "0.125"}, FormatCase{"%.20f", 0.125, "0.12500000000000000000"},
+        // halves that round to even away from zero already
+        FormatCase{"%.0f", 3.5, "4"}, FormatCase{"%.0f", -3.5, "-4"}, FormatCase{"%.2f", 0.375, "0.38"},
+        // a whole number, and the smallest double, whose 1074 fraction digits the check reads
+        FormatCase{"%.0f", 248.0, "248"}, FormatCase{"%.0f", 4.9406564584124654e-324, "0"},
+        FormatCase{"%03.0f", 1000.0, "1000"}, FormatCase{"-----", 2.5, "-----"}));
+
+// 1e300 prints all 301 of its integer digits, as glibc's exact expansion has them, in
+// every read-out format: the formatter itself has no bound, as msvcrt's has none.
+TEST(MsvcrtFormat, HugeValuesPrintTheirWholeExpansion) {
+    const std::string expansion = glibc_sprintf("%.0f", 1e300);
+    ASSERT_EQ(expansion.size(), 301u);
+    EXPECT_EQ(expansion.substr(0, 24), "100000000000000005250476");
+    EXPECT_EQ(msvcrt_sprintf("%.0f", 1e300), expansion);
+    EXPECT_EQ(msvcrt_sprintf("%f", 1e300), expansion + ".000000");
+    EXPECT_EQ(msvcrt_sprintf("%05.0f", -1e300), "-" + expansion);
+    EXPECT_EQ(msvcrt_sprintf("%+5.0f", 1e300), "+" + expansion);
+    EXPECT_EQ(msvcrt_sprintf("%03.0f00", 1e300), expansion + "00");
+    EXPECT_EQ(msvcrt_sprintf("%.0f", 1.7976931348623157e308).size(), 309u);
+}
+
+// A double is 8 bytes of arguments: whatever follows it is read from the right place,
+// and every other conversion is glibc's.
+TEST(MsvcrtFormat, MixedConversionsReadEachArgumentInTurn) {
+    EXPECT_EQ(msvcrt_sprintf("%s=%5.1f %d%% [%c] %x", "IAS", 248.25, -3, 'k', 255u), "IAS=248.3 -3% [k] ff");
+    EXPECT_EQ(msvcrt_sprintf("%d %.0f %d %.0f %s", 1, 0.5, 2, -2.5, "end"), "1 1 2 -3 end");
+    EXPECT_EQ(msvcrt_sprintf("%I64d %.0f %lld|%-4s|%5.2s|", 1LL << 33, 2.5, -(1LL << 40), "ab", "xyz"),
+              "8589934592 3 -1099511627776|ab  |   xy|");
+    // msvcrt's long double is a double.
+    EXPECT_EQ(msvcrt_sprintf("%.0Lf|%d", 2.5, 7), "3|7");
+    EXPECT_EQ(msvcrt_sprintf("%hd %hhu %u %o %X", 65537, 257, 4294967295u, 8, 0xBEEF), "1 1 4294967295 10 BEEF");
+}
+
+// Width and precision from the arguments, read before the value; a negative width
+// left-justifies, a negative precision counts as none.
+TEST(MsvcrtFormat, StarWidthAndPrecisionComeFromTheArguments) {
+    EXPECT_EQ(msvcrt_sprintf("%*.*f|", 7, 1, 0.25), "    0.3|");
+    EXPECT_EQ(msvcrt_sprintf("%*.0f|", -4, 2.5), "3   |");
+    EXPECT_EQ(msvcrt_sprintf("%.*f|", -1, 0.0078125), "0.007813|");
+    EXPECT_EQ(msvcrt_sprintf("%0*d", 5, 42), "00042");
+}
+
+// A conversion whose argument size is not known is copied as text, and so is the rest of
+// the format: no argument after it is read. Widths past the bound are refused alike.
+TEST(MsvcrtFormat, UnservedConversionsStopReadingArguments) {
+    EXPECT_EQ(msvcrt_sprintf("%d %n %d", 1, nullptr, 2), "1 %n %d");
+    EXPECT_EQ(msvcrt_sprintf("%.0f %ls!", 2.5, L"wide"), "3 %ls!");
+    EXPECT_EQ(msvcrt_sprintf("a%5000d", 1), "a%5000d");
+    EXPECT_EQ(msvcrt_sprintf("%.0f%*d", 0.5, 100000, 1), "1%*d");
+    EXPECT_EQ(msvcrt_sprintf("%.0f%", 0.5), "1%");
+    EXPECT_EQ(msvcrt_sprintf("100%%"), "100%");
+}
+
+}  // namespace
+
+#endif  // !defined(_WIN32)
