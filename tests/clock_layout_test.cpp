@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "clock_gauge_fixture.h"
+#include "record_rows.h"
 
 namespace clock_test {
 namespace {
@@ -40,19 +41,8 @@ TEST_F(ClockGauge, StandardRoutinesHandTheFaceToTheHost) {
     EXPECT_EQ(host.element_list_calls(), expected);
 }
 
-struct ElementRow {
-    const char* label;
-    uint32_t kind;
-    uint32_t resource_id;
-    PixelPoint position;
-    PixelPoint anchor;
-    uint32_t image_flags;
-    uint32_t failure_action;  // of the list's one entry (key 20); 0 = no list
-    std::size_t children;
-};
-
 TEST_F(ClockGauge, ElementTreeIsTheEightElementsOfTheLayout) {
-    const ElementRow rows[] = {
+    const kestrel::testing::ElementRow rows[] = {
         {"0", 0, 8192, {0, 0}, {0, 0}, 0x1, 0, 4},
         {"0.0", 4, 8193, {5, 4}, {0, 0}, 0x40000005, 0, 0},
         {"0.1", 2, 0xFFFFFFFF, {36, 20}, {0, 0}, 0x7, 3, 1},
@@ -62,35 +52,7 @@ TEST_F(ClockGauge, ElementTreeIsTheEightElementsOfTheLayout) {
         {"0.2", 4, 8704, {87, 80}, {0, 0}, 0x3, 0, 0},
         {"0.3", 4, 8720, {0, 80}, {0, 0}, 0x3, 0, 0},
     };
-    ASSERT_EQ(driver.elements().size(), std::size(rows));
-    for (std::size_t index = 0; index < std::size(rows); ++index) {
-        const ElementRow& row = rows[index];
-        const ElementHeader& element = *driver.elements()[index].element;
-        SCOPED_TRACE(row.label);
-        EXPECT_EQ(driver.elements()[index].label, row.label);
-        EXPECT_EQ(element.element_kind, row.kind);
-        EXPECT_EQ(element.resource_id, row.resource_id);
-        EXPECT_EQ(element.position.x, row.position.x);
-        EXPECT_EQ(element.position.y, row.position.y);
-        EXPECT_EQ(element.anchor.x, row.anchor.x);
-        EXPECT_EQ(element.anchor.y, row.anchor.y);
-        EXPECT_EQ(element.image_flags, row.image_flags);
-        EXPECT_EQ(element.special_flags, 0u);
-        EXPECT_EQ(element.gauge_header, &driver.header());
-        EXPECT_EQ(kestrel::value_callback_of(element) == nullptr, index == 0);
-        if (row.failure_action == 0) {
-            EXPECT_EQ(element.failure_list, nullptr);
-        } else {
-            ASSERT_NE(element.failure_list, nullptr);
-            EXPECT_EQ(element.failure_list[0].failure_key, 20u);
-            EXPECT_EQ(element.failure_list[0].failure_action, row.failure_action);
-            EXPECT_EQ(element.failure_list[1].failure_key, 0u);
-            EXPECT_EQ(element.failure_list[1].failure_action, 0u);
-        }
-        std::size_t children = 0;
-        while (element.next_elements != nullptr && element.next_elements[children] != nullptr) ++children;
-        EXPECT_EQ(children, row.children);
-    }
+    kestrel::testing::expect_element_rows(driver, rows);
 }
 
 TEST_F(ClockGauge, ReadoutsHandsAndIconsCarryTheirKindFields) {
@@ -129,30 +91,20 @@ TEST_F(ClockGauge, ReadoutsHandsAndIconsCarryTheirKindFields) {
 
 TEST_F(ClockGauge, ClickAreasAreTheListOfTheLayout) {
     const struct {
-        uint32_t kind;
-        PixelBox box;
-        int32_t cursor;
-        uint32_t help_id;
-        uint32_t mouse_flags;
+        kestrel::testing::MouseRow row;
         bool handler;
     } rows[] = {
-        {1, {0, 0, 0, 0}, -1, 0xAA1E, 0, false},          {2, {7, 5, 7, 14}, 4, 0, 0x20000000, true},
-        {2, {14, 5, 5, 14}, 5, 0, 0x20000000, true},      {2, {0, 80, 16, 16}, 5, 0, 0x20000000, true},
-        {2, {87, 80, 16, 16}, 5, 0, 0x20000000, true},    {3, {0, 0, 0, 0}, -1, 0, 0, false},
-        {0, {0, 0, 0, 0}, -1, 0, 0, false},
+        {{1, {0, 0, 0, 0}, -1, 0xAA1E, 0}, false},          {{2, {7, 5, 7, 14}, 4, 0, 0x20000000}, true},
+        {{2, {14, 5, 5, 14}, 5, 0, 0x20000000}, true},      {{2, {0, 80, 16, 16}, 5, 0, 0x20000000}, true},
+        {{2, {87, 80, 16, 16}, 5, 0, 0x20000000}, true},    {{3, {0, 0, 0, 0}, -1, 0, 0}, false},
+        {{0, {0, 0, 0, 0}, -1, 0, 0}, false},
     };
     ASSERT_EQ(driver.mouse_list().size(), std::size(rows));
     std::vector<ClickHandler> handlers;
     for (std::size_t index = 0; index < std::size(rows); ++index) {
         const MouseRect& record = *driver.mouse_list()[index].record;
         SCOPED_TRACE(index);
-        EXPECT_EQ(record.rect_kind, rows[index].kind);
-        EXPECT_EQ(std::memcmp(&record.box, &rows[index].box, sizeof(PixelBox)), 0);
-        EXPECT_EQ(record.cursor, rows[index].cursor);
-        EXPECT_EQ(record.help_id, rows[index].help_id);
-        EXPECT_EQ(record.mouse_flags, rows[index].mouse_flags);
-        EXPECT_EQ(record.event_id, 0u);
-        EXPECT_EQ(record.api_data, 0u);
+        kestrel::testing::expect_mouse_record(record, rows[index].row);
         EXPECT_EQ(record.target.handler != nullptr, rows[index].handler);
         if (record.target.handler != nullptr) handlers.push_back(record.target.handler);
     }
