@@ -46,6 +46,8 @@ const char* const usage_text =
     "  --scale N         draw every gauge pixel as N by N pixels: 1, 2 or 4 (default 1; demo 2)\n"
     "  --timeout SECONDS time a scenario may take before it counts as hung (default 30)\n"
     "  --update N        render: draw update N of each trace instead of its pictures\n"
+    "  --panel NAME      render: draw the traces, gauges of one module, side by side as one\n"
+    "                    panel, frame by frame, into DIR/frames/NAME\n"
     "  --root DIR        the Kestrel source tree (default: the one this bench was built from)\n"
     "  --host PROGRAM    the kestrel-host program to run scenarios with\n"
     "  --modules DIR     the directory the host loads modules from\n"
@@ -60,6 +62,7 @@ struct Options {
     std::optional<int> scale;
     double timeout_seconds = 30;
     std::optional<uint64_t> update;
+    std::optional<std::string> panel;
     std::optional<fs::path> host;
     std::optional<fs::path> modules;
     std::optional<fs::path> gau_dir;
@@ -107,6 +110,11 @@ Options parse_options(int argc, char** argv) {
             if (!(update >= 1) || update != static_cast<double>(static_cast<uint64_t>(update)))
                 throw UsageError("--update expects an update number from 1");
             options.update = static_cast<uint64_t>(update);
+        } else if (argument == "--panel") {
+            const std::string name = value();
+            if (!scenario::is_valid_picture_label(name))
+                throw UsageError("--panel expects a name of letters, digits, '-', '_' or '.', found '" + name + "'");
+            options.panel = name;
         } else if (argument == "--root") {
             options.root = value();
         } else if (argument == "--host") {
@@ -123,6 +131,7 @@ Options parse_options(int argc, char** argv) {
     }
     if (options.command == "demo" && !options.inputs.empty())
         throw UsageError("demo takes no scenarios; use 'kestrel-bench run' for your own");
+    if (options.panel && options.command != "render") throw UsageError("--panel goes with the render command");
     if (options.command != "demo" && options.inputs.empty())
         throw UsageError(options.command + " expects at least one " + (options.command == "run" ? "scenario" : "trace"));
     return options;
@@ -252,20 +261,28 @@ public:
 
     int render_traces(const std::vector<fs::path>& traces) {
         fs::create_directories(options_.out / "frames");
+        std::vector<picture::PanelGauge> panel;
         for (const fs::path& file : traces) {
             const trace::TraceSummary summary = trace::read_trace(file, options_.update);
             if (!summary.gauge) throw UsageError(file.string() + ": the trace has no gauge record");
-            const std::string name = file.stem().string();
+            std::vector<trace::Frame> frames = summary.pictures;
             if (options_.update) {
                 if (!summary.selected_update)
                     throw UsageError(file.string() + ": the trace has no update " + std::to_string(*options_.update) +
                                      " (it has " + std::to_string(summary.updates) + ")");
-                trace::TraceSummary one = summary;
-                one.pictures = {*summary.selected_update};
-                draw_pictures(name, one);
-            } else {
-                draw_pictures(name, summary);
+                frames = {*summary.selected_update};
             }
+            if (options_.panel) {
+                panel.push_back({file.string(), *summary.gauge, std::move(frames)});
+                continue;
+            }
+            trace::TraceSummary selected = summary;
+            selected.pictures = std::move(frames);
+            draw_pictures(file.stem().string(), selected);
+        }
+        if (options_.panel) {
+            picture::Renderer renderer(pictures_of(panel.front().gauge.module), readout_face());
+            write_frames(*options_.panel, picture::panel_frames(renderer, panel, {scale()}));
         }
         std::printf("pictures: %s\n", (options_.out / "frames").c_str());
         return exit_all_passed;
@@ -317,15 +334,23 @@ private:
         if (summary.pictures.empty()) return 0;
         const picture::PictureSet& pictures = pictures_of(summary.gauge->module);
         picture::Renderer renderer(pictures, readout_face());
+        std::vector<std::pair<std::string, picture::Image>> frames;
+        for (const trace::Frame& frame : summary.pictures)
+            frames.emplace_back(frame.label, renderer.render(*summary.gauge, frame, {scale()}));
+        write_frames(name, std::move(frames));
+        return static_cast<int>(summary.pictures.size());
+    }
+
+    int scale() const { return options_.scale.value_or(options_.command == "demo" ? 2 : 1); }
+
+    // Writes out/frames/NAME/LABEL.png for each frame and keeps it for the contact sheet.
+    void write_frames(const std::string& name, std::vector<std::pair<std::string, picture::Image>> frames) {
         const fs::path directory = options_.out / "frames" / name;
         fs::create_directories(directory);
-        const int scale = options_.scale.value_or(options_.command == "demo" ? 2 : 1);
-        for (const trace::Frame& frame : summary.pictures) {
-            picture::Image image = renderer.render(*summary.gauge, frame, {scale});
-            picture::write_png(image, directory / (frame.label + ".png"));
-            sheet_frames_.emplace_back(name + ": " + frame.label, std::move(image));
+        for (auto& [label, image] : frames) {
+            picture::write_png(image, directory / (label + ".png"));
+            sheet_frames_.emplace_back(name + ": " + label, std::move(image));
         }
-        return static_cast<int>(summary.pictures.size());
     }
 
     static void write_key_log(std::ofstream& log, const std::string& name, const trace::TraceSummary& summary) {

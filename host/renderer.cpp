@@ -60,6 +60,9 @@ double table_direction(const std::vector<trace::TablePoint>& table, trace::Point
     auto direction_at = [&](std::size_t i) {
         return direction_of(table[i].point.x - centre.x, table[i].point.y - centre.y);
     };
+    // A value that is not a number lies nowhere on the scale: no direction, nothing drawn,
+    // as for a needle without a table.
+    if (std::isnan(value)) return value;
     if (!(value > table.front().value)) return direction_at(0);
     for (std::size_t i = 0; i + 1 < table.size(); ++i) {
         const double low = table[i].value;
@@ -167,6 +170,51 @@ Image Renderer::render(const trace::GaugeInfo& gauge, const trace::Frame& frame,
         }
     }
     return canvas;
+}
+
+Image side_by_side(const std::vector<Image>& pictures, int gap) {
+    if (pictures.empty()) throw ImageError("a panel needs at least one gauge");
+    int width = gap * static_cast<int>(pictures.size() - 1);
+    int height = 0;
+    for (const Image& picture : pictures) {
+        width += picture.width();
+        height = std::max(height, picture.height());
+    }
+    Image panel(width, height, panel_colour);
+    int x = 0;
+    for (const Image& picture : pictures) {
+        panel.paste(picture, x, 0);
+        x += picture.width() + gap;
+    }
+    return panel;
+}
+
+std::vector<std::pair<std::string, Image>> panel_frames(Renderer& renderer, const std::vector<PanelGauge>& gauges,
+                                                        RenderOptions options) {
+    if (gauges.empty()) throw ImageError("a panel needs at least one gauge");
+    std::size_t frame_count = 0;
+    for (const PanelGauge& each : gauges) {
+        if (each.gauge.module != gauges.front().gauge.module)
+            throw ImageError("a panel shows the gauges of one module: " + gauges.front().source + " is of module " +
+                             gauges.front().gauge.module + ", " + each.source + " of module " + each.gauge.module);
+        if (each.frames.empty()) throw ImageError(each.source + ": gauge " + each.gauge.gauge + " has no frame to draw");
+        frame_count = std::max(frame_count, each.frames.size());
+    }
+    std::vector<std::pair<std::string, Image>> panels;
+    for (std::size_t k = 0; k < frame_count; ++k) {
+        std::vector<Image> pictures;
+        std::vector<std::string> labels;
+        for (const PanelGauge& each : gauges) {
+            const trace::Frame& frame = each.frames[std::min(k, each.frames.size() - 1)];
+            pictures.push_back(renderer.render(each.gauge, frame, options));
+            labels.push_back(frame.label);
+        }
+        const bool agree = std::all_of(labels.begin(), labels.end(), [&](const std::string& each) { return each == labels.front(); });
+        std::string label = labels.front();
+        for (std::size_t i = 1; i < labels.size() && !agree; ++i) label += "+" + labels[i];
+        panels.emplace_back(std::move(label), side_by_side(pictures, panel_gap * options.scale));
+    }
+    return panels;
 }
 
 Image contact_sheet(const std::vector<std::pair<std::string, Image>>& frames, TextFace& label_face, int columns) {

@@ -45,7 +45,7 @@ private:
 double needle_rest_direction(int width, int height, trace::Point pivot);
 // The direction a needle table gives for a value: the direction from the centre to each
 // table point, interpolated between the two points around the value along the shorter
-// turn; values beyond the table take its first or last point.
+// turn; values beyond the table take its first or last point; NaN gives NaN (not drawn).
 double table_direction(const std::vector<trace::TablePoint>& table, trace::Point centre, double value);
 
 // Which of an icon's pictures its value shows (0 for resource_id, 1 for the next), or
@@ -73,6 +73,31 @@ private:
     const PictureSet& pictures_;
     TextFace& readout_face_;
 };
+
+// A panel view: several gauges of one module side by side, as a panel window shows them.
+
+// One gauge of a panel: where its trace came from (for messages), its stored fields and
+// the frames to draw it in.
+struct PanelGauge {
+    std::string source;
+    trace::GaugeInfo gauge;
+    std::vector<trace::Frame> frames;
+};
+
+// Gauge pixels between two neighbours on a panel, and the panel behind them.
+inline constexpr int panel_gap = 8;
+inline constexpr Rgb panel_colour{28, 30, 34};
+
+// Pictures left to right, top-aligned, gap pixels apart, on the panel colour.
+Image side_by_side(const std::vector<Image>& pictures, int gap);
+
+// Frame k of the panel shows frame k of every gauge, in the order given (a gauge with
+// fewer frames keeps showing its last), scaled as the options say, gauges panel_gap
+// gauge pixels apart. Its label is the gauges' frame labels joined by '+', or their one
+// label where they agree. Throws ImageError when the gauges belong to different modules
+// or one of them has no frame.
+std::vector<std::pair<std::string, Image>> panel_frames(Renderer& renderer, const std::vector<PanelGauge>& gauges,
+                                                        RenderOptions options = {});
 
 // Frames side by side, a few to a row, each with its label underneath.
 Image contact_sheet(const std::vector<std::pair<std::string, Image>>& frames, TextFace& label_face,

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "renderer.h"
 
@@ -134,6 +135,170 @@ TEST_F(BenchRender, ScaledNeedleKeepsItsGeometry) {
     EXPECT_EQ(at_90.at(2 * 16, 2 * 10), white);
     EXPECT_EQ(at_90.at(2 * 16 + 1, 2 * 10 + 1), white);
     EXPECT_EQ(at_90.at(2 * 17 + 1, 2 * 10), grey);
+}
+
+// The autobrake's calibrated needle: centre (36,26), a 20 by 7 picture drawn pointing
+// right from its pivot (0,3), five points on an arc from straight up round to below.
+class AutobrakeScale : public BenchRender {
+protected:
+    static constexpr uint32_t long_needle_id = 20;
+    static constexpr uint32_t knob_id = 21;
+    static constexpr trace::Point centre{36, 26};
+    const std::vector<trace::TablePoint> table = {
+        {{36, 4}, 0}, {{48, 8}, 3120}, {{57, 18}, 5851}, {{58, 31}, 9752}, {{40, 47}, 16384}};
+
+    void SetUp() override {
+        pictures.add(background_id, Image(73, 144, grey));
+        Image long_needle(20, 7);
+        for (int x = 0; x < 20; ++x) long_needle.set(x, 3, white);
+        pictures.add(long_needle_id, long_needle);
+        // A round knob would hide the pointer's direction: only the pointer line is drawn,
+        // from the centre (14,15) straight up.
+        Image knob(29, 31);
+        for (int y = 3; y <= 15; ++y) knob.set(14, y, red);
+        pictures.add(knob_id, knob);
+    }
+
+    trace::ElementInfo scale_needle() const {
+        trace::ElementInfo e = needle(long_needle_id, {0, 3}, table);
+        e.position = centre;
+        return e;
+    }
+
+    static double direction_to(trace::Point from, trace::Point to) {
+        return std::atan2(to.x - from.x, -(to.y - from.y)) * 180.0 / std::numbers::pi;
+    }
+    // The direction of the drawn needle: from the centre to the middle of its pixels (a
+    // one-pixel line turned off the axes steps from pixel to pixel; its middle does not).
+    static double drawn_direction(const Image& image, trace::Point from, Rgb colour) {
+        double sum_x = 0, sum_y = 0;
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.at(x, y) == colour) {
+                    sum_x += x - from.x;
+                    sum_y += y - from.y;
+                    ++count;
+                }
+        EXPECT_GE(count, 15) << "the needle should be drawn at full length";
+        return count == 0 ? NAN : std::atan2(sum_x, -sum_y) * 180.0 / std::numbers::pi;
+    }
+    // The drawn pixel `distance` pixels from `from` in `direction` (degrees clockwise from up).
+    static Rgb pixel_along(const Image& image, trace::Point from, double direction, double distance) {
+        const double radians = direction * std::numbers::pi / 180.0;
+        return image.at(static_cast<int>(std::lround(from.x + distance * std::sin(radians))),
+                        static_cast<int>(std::lround(from.y - distance * std::cos(radians))));
+    }
+};
+
+TEST_F(AutobrakeScale, EachTableValuePointsAtItsPoint) {
+    for (const trace::TablePoint& point : table) {
+        SCOPED_TRACE(point.value);
+        const double direction = direction_to(centre, point.point);
+        EXPECT_NEAR(table_direction(table, centre, point.value), direction, 1e-9);
+        EXPECT_NEAR(drawn_direction(draw_needle(scale_needle(), point.value), centre, white), direction, 1.5);
+    }
+}
+
+TEST_F(AutobrakeScale, ValuesBetweenPointsTurnInProportionAndOutsideValuesStopAtTheEnds) {
+    const double at_3120 = direction_to(centre, {48, 8});
+    const double at_5851 = direction_to(centre, {57, 18});
+    EXPECT_NEAR(table_direction(table, centre, (3120 + 5851) / 2.0), (at_3120 + at_5851) / 2, 1e-9);
+    EXPECT_NEAR(table_direction(table, centre, 3120 + (5851 - 3120) / 4.0), at_3120 + (at_5851 - at_3120) / 4, 1e-9);
+    const double at_9752 = direction_to(centre, {58, 31});
+    const double at_16384 = direction_to(centre, {40, 47});
+    EXPECT_NEAR(table_direction(table, centre, 13068), (at_9752 + at_16384) / 2, 1e-9);
+
+    const double first = direction_to(centre, {36, 4});
+    for (const double below : {-0.5, -16384.0, -1e300, -HUGE_VAL})
+        EXPECT_NEAR(table_direction(table, centre, below), first, 1e-9) << below;
+    for (const double beyond : {16384.5, 20000.0, 1e300, HUGE_VAL})
+        EXPECT_NEAR(table_direction(table, centre, beyond), at_16384, 1e-9) << beyond;
+
+    // Drawn: a value past the end lies on the last point; one between lies between.
+    EXPECT_NEAR(drawn_direction(draw_needle(scale_needle(), 30000), centre, white), at_16384, 1.5);
+    EXPECT_NEAR(drawn_direction(draw_needle(scale_needle(), 13068), centre, white), (at_9752 + at_16384) / 2, 1.5);
+    EXPECT_NEAR(drawn_direction(draw_needle(scale_needle(), -100), centre, white), first, 1.5);
+}
+
+TEST_F(AutobrakeScale, AValueThatIsNotANumberDrawsNoNeedle) {
+    EXPECT_TRUE(std::isnan(table_direction(table, centre, std::nan(""))));
+    const Image image = draw_needle(scale_needle(), std::nan(""));
+    for (const Rgb& pixel : image.pixels()) ASSERT_EQ(pixel, grey);
+}
+
+TEST_F(AutobrakeScale, KnobTurnsAboutItsCentreToEachPosition) {
+    trace::ElementInfo knob = needle(knob_id, {14, 15});
+    knob.position = {36, 121};
+    for (const double angle : {270.0, 0.0, 45.0, 90.0, 135.0}) {
+        SCOPED_TRACE(angle);
+        const Image image = draw_needle(knob, angle);
+        for (double distance : {3.0, 8.0, 11.0}) EXPECT_EQ(pixel_along(image, {36, 121}, angle, distance), red);
+        EXPECT_EQ(pixel_along(image, {36, 121}, angle + 90, 6), grey);
+        EXPECT_EQ(pixel_along(image, {36, 121}, angle + 180, 6), grey);
+    }
+}
+
+// Panels: gauges of one module side by side, frame by frame.
+class BenchPanel : public BenchRender {
+protected:
+    void SetUp() override {
+        pictures.add(30, Image(5, 4, red));
+        pictures.add(31, Image(3, 6, green));
+    }
+    static picture::PanelGauge gauge(const std::string& module, uint32_t picture, std::vector<std::string> labels) {
+        trace::ElementInfo root = background();
+        root.resource_id = picture;
+        picture::PanelGauge each{module + "-" + std::to_string(picture) + ".jsonl", {"s", module, "m.gau", "G", {root}}, {}};
+        for (const std::string& label : labels) each.frames.push_back({label, 1, 1, {{}}});
+        return each;
+    }
+    std::vector<std::pair<std::string, Image>> panel(const std::vector<picture::PanelGauge>& gauges, int scale = 1) {
+        Renderer renderer(pictures, face);
+        return panel_frames(renderer, gauges, {scale});
+    }
+};
+
+TEST_F(BenchPanel, GaugesStandSideBySideTopAlignedInTheOrderGiven) {
+    const auto frames = panel({gauge("M", 30, {"a"}), gauge("M", 31, {"a"})});
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].first, "a") << "labels that agree name the frame once";
+    const Image& image = frames[0].second;
+    ASSERT_EQ(image.width(), 5 + panel_gap + 3);
+    ASSERT_EQ(image.height(), 6);
+    EXPECT_EQ(image.at(0, 0), red);
+    EXPECT_EQ(image.at(4, 3), red);
+    EXPECT_EQ(image.at(4, 4), panel_colour) << "below the shorter gauge";
+    EXPECT_EQ(image.at(5, 0), panel_colour) << "the gap";
+    EXPECT_EQ(image.at(5 + panel_gap - 1, 5), panel_colour);
+    EXPECT_EQ(image.at(5 + panel_gap, 0), green);
+    EXPECT_EQ(image.at(5 + panel_gap + 2, 5), green);
+
+    const Image scaled = panel({gauge("M", 31, {"a"}), gauge("M", 30, {"a"})}, 2)[0].second;
+    ASSERT_EQ(scaled.width(), 2 * (3 + panel_gap + 5));
+    EXPECT_EQ(scaled.at(0, 0), green) << "the order given";
+    EXPECT_EQ(scaled.at(2 * (3 + panel_gap), 0), red);
+    EXPECT_EQ(scaled.at(2 * (3 + panel_gap) - 1, 0), panel_colour);
+}
+
+TEST_F(BenchPanel, AGaugeWithFewerFramesKeepsShowingItsLast) {
+    const auto frames = panel({gauge("M", 30, {"x", "y", "z"}), gauge("M", 31, {"p"})});
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].first, "x+p");
+    EXPECT_EQ(frames[1].first, "y+p");
+    EXPECT_EQ(frames[2].first, "z+p");
+    for (const auto& [label, image] : frames) EXPECT_EQ(image.at(5 + panel_gap, 0), green) << label;
+}
+
+TEST_F(BenchPanel, OneModuleAndAFrameForEveryGauge) {
+    try {
+        panel({gauge("KESTREL", 30, {"a"}), gauge("KESTREL_TIMER", 31, {"a"})});
+        FAIL() << "gauges of two modules made one panel";
+    } catch (const ImageError& error) {
+        EXPECT_NE(std::string(error.what()).find("one module"), std::string::npos) << error.what();
+    }
+    EXPECT_THROW(panel({gauge("M", 30, {"a"}), gauge("M", 31, {})}), ImageError);
+    EXPECT_THROW(panel({}), ImageError);
 }
 
 TEST(BenchIcons, ValueSelectsThePicture) {
