@@ -11,20 +11,17 @@
 namespace digital_clock {
 
 namespace {
-constexpr ModuleVar host_var(uint32_t token) {
-    return {.token = token, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
-}
 }  // namespace
 
-constinit ModuleVar time1_hours_var = host_var(3);
-constinit ModuleVar time1_minutes_var = host_var(4);
-constinit ModuleVar time_seconds_var = host_var(5);
-constinit ModuleVar time2_hours_var = host_var(6);
-constinit ModuleVar time2_minutes_var = host_var(7);
-constinit ModuleVar day_of_year_var = host_var(8);
-constinit ModuleVar year_var = host_var(9);
-constinit ModuleVar lights_var = host_var(10);
-constinit ModuleVar rate_var = host_var(336);
+constinit ModuleVar time1_hours_var = module_var(3);
+constinit ModuleVar time1_minutes_var = module_var(4);
+constinit ModuleVar time_seconds_var = module_var(5);
+constinit ModuleVar time2_hours_var = module_var(6);
+constinit ModuleVar time2_minutes_var = module_var(7);
+constinit ModuleVar day_of_year_var = module_var(8);
+constinit ModuleVar year_var = module_var(9);
+constinit ModuleVar lights_var = module_var(10);
+constinit ModuleVar rate_var = module_var(336);
 
 namespace {
 

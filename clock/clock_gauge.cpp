@@ -32,16 +32,13 @@ constexpr uint32_t font_weight_normal = 400;
 constexpr uint32_t font_charset_default = 1;
 constexpr uint32_t draw_text_centred_single_line = 0x25;
 
-constexpr ModuleVar no_var = {.token = 0, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
+constexpr ModuleVar no_var = module_var(0);
 
 // One row of the element table.
 constexpr ElementHeader clock_element(ElementKind kind, uint32_t resource_id, PixelPoint position,
                                       PixelPoint anchor, uint32_t image_flags, const FailureEntry* failure_list,
                                       ElementHeader* const* next_elements) {
-    return {.element_kind = kind, .resource_id = resource_id, .position = position,
-            .previous_position = {0, 0}, .anchor = anchor, .gauge_header = &clock_gauge,
-            .previous_element = nullptr, .next_elements = next_elements, .failure_list = failure_list,
-            .image_flags = image_flags, .special_flags = 0, .reserved = 0};
+    return element_header(kind, resource_id, position, anchor, &clock_gauge, next_elements, failure_list, image_flags, 0);
 }
 
 constexpr StringElement clock_readout(ElementHeader header, ElementCallback callback) {

@@ -208,6 +208,22 @@ KESTREL_SIZE(IconElement, 140);
 KESTREL_OFFSET(GaugeRoot, root, 96);
 KESTREL_SIZE(GaugeRoot, 100);
 
+// A ModuleVar as a module stores it: its token, and every word the host owns zero.
+constexpr ModuleVar module_var(uint32_t token) {
+    return {.token = token, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
+}
+
+// An element header as a module stores it: the host-owned previous position, previous
+// element and reserved word zero.
+constexpr ElementHeader element_header(ElementKind kind, uint32_t resource_id, PixelPoint position, PixelPoint anchor,
+                                       GaugeHeader* gauge, ElementHeader* const* next_elements,
+                                       const FailureEntry* failure_list, uint32_t image_flags,
+                                       uint32_t special_flags) {
+    return {.element_kind = kind, .resource_id = resource_id, .position = position, .previous_position = {0, 0},
+            .anchor = anchor, .gauge_header = gauge, .previous_element = nullptr, .next_elements = next_elements,
+            .failure_list = failure_list, .image_flags = image_flags, .special_flags = special_flags, .reserved = 0};
+}
+
 #ifndef KESTREL_HOST
 namespace panel {
 

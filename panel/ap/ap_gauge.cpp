@@ -46,10 +46,6 @@ constexpr uint32_t drawn = 0x3;       // the background and the two switch pictu
 constexpr uint32_t lit_or_shown = 0x7;  // read-outs, lights and labels
 constexpr const FailureEntry* no_failures = nullptr;
 
-constexpr ModuleVar var(uint32_t token) {
-    return {.token = token, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
-}
-
 // The next row as the only child of a row.
 template <auto& next>
 constinit ElementHeader* const followed_by[2] = {&next.header, nullptr};
@@ -57,10 +53,8 @@ constinit ElementHeader* const followed_by[2] = {&next.header, nullptr};
 constexpr ElementHeader ap_element(ElementKind kind, uint32_t resource_id, PixelPoint position, uint32_t image_flags,
                                    const FailureEntry* failure_list, uint32_t special_flags,
                                    ElementHeader* const* next_elements) {
-    return {.element_kind = kind, .resource_id = resource_id, .position = position, .previous_position = {0, 0},
-            .anchor = {0, 0}, .gauge_header = &ap_gauge, .previous_element = nullptr,
-            .next_elements = next_elements, .failure_list = failure_list, .image_flags = image_flags,
-            .special_flags = special_flags, .reserved = 0};
+    return element_header(kind, resource_id, position, {0, 0}, &ap_gauge, next_elements, failure_list, image_flags,
+                          special_flags);
 }
 
 constexpr StringElement ap_readout(PixelPoint position, uint32_t special_flags, ElementHeader* const* next,
@@ -68,7 +62,7 @@ constexpr StringElement ap_readout(PixelPoint position, uint32_t special_flags, 
                                    ElementCallback callback) {
     return {.header = ap_element(string_element, no_resource, position, lit_or_shown, light_failures, special_flags,
                                  next),
-            .source_vars = {var(token), var(second_token), var(0)}, .host_owned_144 = {}, .text = nullptr,
+            .source_vars = {module_var(token), module_var(second_token), module_var(0)}, .host_owned_144 = {}, .text = nullptr,
             .host_owned_188 = 0, .size = size, .host_owned_200 = {}, .fore_colour = amber, .back_colour = black,
             .highlight_colour = black, .host_owned_220 = {}, .font_name = "Quartz",
             .font_weight = font_weight_normal, .font_charset = font_charset_default,
@@ -80,7 +74,7 @@ constexpr IconElement ap_icon(uint32_t resource_id, PixelPoint position, uint32_
                               const FailureEntry* failure_list, ElementHeader* const* next, uint32_t token,
                               uint32_t icon_count, ElementCallback callback) {
     return {.header = ap_element(icon_element, resource_id, position, image_flags, failure_list, 0, next),
-            .source_var = var(token), .host_owned_88 = 0, .icon_switch = 0, .host_owned_96 = {},
+            .source_var = module_var(token), .host_owned_88 = 0, .icon_switch = 0, .host_owned_96 = {},
             .icon_count = icon_count, .host_owned_116 = {}, .value_callback = callback, .host_owned_136 = 0};
 }
 

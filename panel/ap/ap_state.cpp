@@ -6,12 +6,6 @@
 
 namespace ap {
 
-namespace {
-constexpr ModuleVar host_variable(uint32_t token) {
-    return {.token = token, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
-}
-}  // namespace
-
 constinit int32_t ap_engaged_1 = 0;
 constinit int32_t ap_engaged_2 = 0;
 constinit int32_t ap_disconnect_switch = 0;
@@ -41,11 +35,11 @@ constinit double mach_value_x100 = 0.0;
 constinit double altitude_value = 0.0;
 constinit double vs_value = 0.0;
 
-constinit ModuleVar tick_var = host_variable(1);
-constinit ModuleVar mach_hold_var = host_variable(115);
-constinit ModuleVar ias_hold_var = host_variable(117);
-constinit ModuleVar ap_disconnect_check_var = host_variable(123);
-constinit ModuleVar airbrake_handle_var = host_variable(325);
+constinit ModuleVar tick_var = module_var(1);
+constinit ModuleVar mach_hold_var = module_var(115);
+constinit ModuleVar ias_hold_var = module_var(117);
+constinit ModuleVar ap_disconnect_check_var = module_var(123);
+constinit ModuleVar airbrake_handle_var = module_var(325);
 
 // Host values may be NaN, infinite or far out of range: the truncation saturates.
 void synchronise_targets() {

@@ -5,8 +5,7 @@
 namespace autobrake {
 
 constinit int32_t autobrake_position = 1;
-constinit ModuleVar needle_flag_var = {.token = 753, .var_ptr = nullptr, .var_type = 0, .value = 0.0,
-                                       .previous_value = 0.0};
+constinit ModuleVar needle_flag_var = module_var(753);
 
 namespace {
 

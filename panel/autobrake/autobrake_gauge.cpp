@@ -28,23 +28,17 @@ constexpr uint32_t failure_key_20 = 20;
 constexpr uint32_t autobrake_needle_rate = 0;
 constexpr uint32_t panel_icon_switch = 0;
 
-constexpr ModuleVar variable(uint32_t token) {
-    return {.token = token, .var_ptr = nullptr, .var_type = 0, .value = 0.0, .previous_value = 0.0};
-}
-
 // One row of the element table.
 constexpr ElementHeader autobrake_element(ElementKind kind, uint32_t resource_id, PixelPoint position,
                                           PixelPoint anchor, uint32_t image_flags, const FailureEntry* failure_list,
                                           ElementHeader* const* next_elements) {
-    return {.element_kind = kind, .resource_id = resource_id, .position = position,
-            .previous_position = {0, 0}, .anchor = anchor, .gauge_header = &autobrake_gauge,
-            .previous_element = nullptr, .next_elements = next_elements, .failure_list = failure_list,
-            .image_flags = image_flags, .special_flags = 0, .reserved = 0};
+    return element_header(kind, resource_id, position, anchor, &autobrake_gauge, next_elements, failure_list,
+                          image_flags, 0);
 }
 
 constexpr NeedleElement autobrake_needle(ElementHeader header, uint32_t token, const NonlinearityEntry* table,
                                          uint32_t table_count, ElementCallback callback) {
-    return {.header = header, .source_var = variable(token), .host_owned_88 = {}, .nonlinearity_table = table,
+    return {.header = header, .source_var = module_var(token), .host_owned_88 = {}, .nonlinearity_table = table,
             .nonlinearity_count = table_count, .needle_rate = autobrake_needle_rate, .host_owned_124 = {},
             .value_callback = callback, .host_owned_228 = {}};
 }
@@ -85,7 +79,7 @@ constinit NeedleElement upper_needle = autobrake_needle(
 constinit IconElement autobrake_light = {
     .header = autobrake_element(icon_element, light_picture, {25, 72}, {0, 0}, 0x7, panel_shared::light_failures,
                                 light_children),
-    .source_var = variable(light_token), .host_owned_88 = 0, .icon_switch = panel_icon_switch,
+    .source_var = module_var(light_token), .host_owned_88 = 0, .icon_switch = panel_icon_switch,
     .host_owned_96 = {}, .icon_count = 1, .host_owned_116 = {}, .value_callback = panel_shared::var_positive_cb,
     .host_owned_136 = 0};
 constinit NeedleElement selector_knob = autobrake_needle(
