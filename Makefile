@@ -5,8 +5,10 @@ JOBS ?= 2
 
 .PHONY: demo test dist deps tools native windows clean
 
+# The demo's scenarios, then the KESTREL module's two gauges side by side as a panel shows them.
 demo: deps tools dist native
 	./build/tools/host/kestrel-bench demo
+	./build/tools/host/kestrel-bench render --scale 2 --panel kestrel-panel out/traces/ap_panel.jsonl out/traces/autobrake_knob.jsonl
 
 # The native suite runs twice: on the twin and on the real .gau files, which the native
 # host maps itself. The Windows suite runs under wine where wine can run here at all.
