@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench_scratch.h"
 #include "scenario_process.h"
 
 namespace {
@@ -27,7 +28,7 @@ protected:
         ASSERT_TRUE(fs::exists(host)) << host << " is missing: build the native preset first (make native)";
         ASSERT_TRUE(fs::exists(modules / "KESTREL_FAULTY.so"))
             << modules << " lacks KESTREL_FAULTY.so: build the native preset first (make native)";
-        directory = fs::temp_directory_path() / ("kestrel-bench-faults-" + std::to_string(::getpid()));
+        directory = kestrel::testing::scratch_directory() / "faults";
         fs::create_directories(directory);
     }
 

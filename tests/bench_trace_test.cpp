@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench_scratch.h"
 #include "run_command.h"
 #include "scenario_process.h"
 #include "trace.h"
@@ -15,11 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kestrel;
 
-fs::path scratch(const std::string& name) {
-    const fs::path directory = fs::temp_directory_path() / ("kestrel-bench-test-" + std::to_string(::getpid()));
-    fs::create_directories(directory);
-    return directory / name;
-}
+using kestrel::testing::scratch;
 
 trace::GaugeInfo two_elements() {
     trace::ElementInfo root;

@@ -34,6 +34,7 @@ void expect_forwarding(const std::filesystem::path& path) {
     kestrel::LoadedModule module = kestrel::LoadedModule::open(path);
     kestrel::PanelHost host;
     host.attach(module);
+    ASSERT_FALSE(module.gauges().empty()) << path << " lists no gauge to check";
     for (GaugeHeader* header : module.gauges()) {
         SCOPED_TRACE(kestrel::gauge_name_of(*header));
         kestrel::GaugeDriver gauge(*header, host);

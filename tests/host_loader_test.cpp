@@ -36,6 +36,7 @@ void for_each_gauge(const std::filesystem::path& path, Check check) {
     LoadedModule module = LoadedModule::open(path);
     kestrel::PanelHost host;
     host.attach(module);
+    ASSERT_FALSE(module.gauges().empty()) << path << " lists no gauge to check";
     for (GaugeHeader* header : module.gauges()) {
         SCOPED_TRACE(kestrel::gauge_name_of(*header));
         kestrel::GaugeDriver gauge(*header, host);
@@ -47,6 +48,7 @@ struct ModuleExpectation {
     std::filesystem::path path;
     uint32_t module_version;
     bool init_is_deinit;
+    std::size_t gauge_count;
 };
 
 class BothModules : public ::testing::TestWithParam<ModuleExpectation> {};
@@ -64,6 +66,7 @@ TEST_P(BothModules, LinkageWordsSitAtTheirOffsets) {
     EXPECT_EQ(module.linkage().module_init == module.linkage().module_deinit, expected.init_is_deinit);
 
     // The gauge table is inline from byte 24 and ends with NULL right after the last gauge.
+    ASSERT_EQ(module.gauges().size(), expected.gauge_count);
     const auto* table = reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + 24);
     for (std::size_t i = 0; i < module.gauges().size(); ++i) EXPECT_EQ(table[i], module.gauges()[i]);
     EXPECT_EQ(table[module.gauges().size()], nullptr);
@@ -85,6 +88,7 @@ TEST_P(BothModules, ImportTableAsStoredAndAsAttached) {
 
 TEST_P(BothModules, EveryGaugeHeaderAndTreeHangTogether) {
     LoadedModule module = LoadedModule::open(GetParam().path);
+    ASSERT_EQ(module.gauges().size(), GetParam().gauge_count);
     for (GaugeHeader* header : module.gauges()) {
         SCOPED_TRACE(kestrel::gauge_name_of(*header));
         EXPECT_EQ(word_at(header, 0), 0x320u) << "header_version";
@@ -164,8 +168,8 @@ TEST_P(BothModules, RepeatedUpdatesKeepEveryReadoutInItsBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, BothModules,
-                         ::testing::Values(ModuleExpectation{timer_module_path(), 0x800, false},
-                                           ModuleExpectation{panel_module_path(), 0x900, true}),
+                         ::testing::Values(ModuleExpectation{timer_module_path(), 0x800, false, 1},
+                                           ModuleExpectation{panel_module_path(), 0x900, true, 2}),
                          [](const auto& info) { return info.param.module_version == 0x800 ? "KESTREL_TIMER" : "KESTREL"; });
 
 TEST(TimerModule, RegistersTheDigitalClockAloneWithoutGaugeCallback) {

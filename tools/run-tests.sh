@@ -28,6 +28,9 @@ run_ctest() {
 run_ctest tools
 run_ctest native
 if ./tools/check-reproducible.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+# The fuzz targets' smoke run: committed regressions and seeds, then a few thousand fresh
+# inputs per target. One result: any finding fails it.
+if ./fuzz/run-fuzz.sh --smoke build/fuzz build/fuzz32; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 if ./tools/wine-works.sh build/windows/tests/kestrel_tests.exe --gtest_list_tests; then
     run_ctest windows
 else

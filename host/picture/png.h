@@ -1,5 +1,5 @@
-// Pictures in memory and as PNG files: an RGB image of 8 bits per channel, and a small
-// PNG encoder over zlib (one IDAT chunk, no filtering), enough for gauge frames.
+// Pictures in memory and as PNG files: an RGB image of 8 bits per channel, encoded by
+// libpng.
 #pragma once
 
 #include <cstdint>

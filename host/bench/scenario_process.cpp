@@ -61,6 +61,13 @@ std::string program_file(const std::string& name) {
 
 }  // namespace
 
+std::filesystem::path native_build(const std::filesystem::path& source_root) {
+    const std::filesystem::path optimized = source_root / "build" / "native-release";
+    std::error_code error;
+    if (std::filesystem::exists(optimized / "host" / "kestrel-host", error)) return optimized;
+    return source_root / "build" / "native";
+}
+
 const char* verdict_name(Verdict verdict) {
     switch (verdict) {
         case Verdict::passed: return "PASS";

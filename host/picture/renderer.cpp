@@ -134,6 +134,7 @@ void Renderer::draw_readout(Image& canvas, const trace::ElementInfo& info, const
 Image Renderer::render(const trace::GaugeInfo& gauge, const trace::Frame& frame, RenderOptions options) {
     if (options.scale != 1 && options.scale != 2 && options.scale != 4)
         throw ImageError("scale " + std::to_string(options.scale) + " is not 1, 2 or 4");
+    trace::check_gauge(gauge, "gauge " + gauge.gauge);
     trace::check_frame(gauge, frame, "frame " + frame.label);
     if (gauge.elements.empty() || gauge.elements.front().kind == trace::kind_string)
         throw ImageError("gauge " + gauge.gauge + " has no root picture to draw on");

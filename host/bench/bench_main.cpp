@@ -16,6 +16,7 @@
 #include "renderer.h"
 #include "scenario.h"
 #include "scenario_process.h"
+#include "serve.h"
 #include "text_face.h"
 #include "trace.h"
 
@@ -155,6 +156,21 @@ std::vector<fs::path> scenario_files(const std::vector<fs::path>& inputs) {
     return files;
 }
 
+// A name used as one file name under --out: picture-label characters (and '+', which
+// joins the labels of a panel's gauges), not starting with '.', of a length any file
+// system takes.
+void require_plain_name(const std::string& name, const char* what) {
+    const bool plain = !name.empty() && name.size() <= 200 && name.front() != '.' &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '+';
+                       });
+    if (!plain)
+        throw UsageError("'" + name + "' cannot be " + what + " (letters, digits, '-', '_', '.' or '+', not first '.', at most 200)");
+}
+
+// The work one render may ask for: elements drawn over all frames.
+constexpr std::size_t max_elements_drawn = 1'000'000;
+
 fs::path require_file(const fs::path& path, const std::string& hint) {
     if (!fs::exists(path)) throw UsageError(path.string() + ": not found (" + hint + ")");
     return path;
@@ -206,7 +222,7 @@ public:
         }
         const std::vector<std::string> host = host_command();
         const fs::path modules = options_.modules                        ? *options_.modules
-                                 : options_.native && !options_.native_gau ? options_.root / "build" / "native" / "modules"
+                                 : options_.native && !options_.native_gau ? bench::native_build(options_.root) / "modules"
                                                                            : gau_directory(options_);
         const std::vector<std::string> environment =
             options_.native ? bench::native_host_environment : std::vector<std::string>{};
@@ -266,6 +282,9 @@ public:
             const trace::TraceSummary summary = trace::read_trace(file, options_.update);
             if (!summary.gauge) throw UsageError(file.string() + ": the trace has no gauge record");
             std::vector<trace::Frame> frames = summary.pictures;
+            if (frames.size() * summary.gauge->elements.size() > max_elements_drawn)
+                throw UsageError(file.string() + ": " + std::to_string(frames.size()) + " pictures of " +
+                                 std::to_string(summary.gauge->elements.size()) + " elements are more than one render draws");
             if (options_.update) {
                 if (!summary.selected_update)
                     throw UsageError(file.string() + ": the trace has no update " + std::to_string(*options_.update) +
@@ -291,7 +310,7 @@ public:
 private:
     std::vector<std::string> host_command() const {
         if (options_.native) {
-            const fs::path host = options_.host ? *options_.host : options_.root / "build" / "native" / "host" / "kestrel-host";
+            const fs::path host = options_.host ? *options_.host : bench::native_build(options_.root) / "host" / "kestrel-host";
             return {require_file(host, "build it with 'make native'").string()};
         }
         const fs::path host =
@@ -344,10 +363,14 @@ private:
     int scale() const { return options_.scale.value_or(options_.command == "demo" ? 2 : 1); }
 
     // Writes out/frames/NAME/LABEL.png for each frame and keeps it for the contact sheet.
+    // Names and labels come from files the user hands the bench: each must be a plain
+    // file name, so that nothing is ever written outside --out.
     void write_frames(const std::string& name, std::vector<std::pair<std::string, picture::Image>> frames) {
+        require_plain_name(name, "a trace or scenario name");
         const fs::path directory = options_.out / "frames" / name;
         fs::create_directories(directory);
         for (auto& [label, image] : frames) {
+            require_plain_name(label, "a picture label");
             picture::write_png(image, directory / (label + ".png"));
             sheet_frames_.emplace_back(name + ": " + label, std::move(image));
         }
@@ -373,9 +396,10 @@ private:
 
 int main(int argc, char** argv) {
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << usage_text;
+        std::cout << usage_text << kestrel::serve::usage_lines;
         return 0;
     }
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return kestrel::serve::serve_main(argc - 2, argv + 2, KESTREL_SOURCE_DIR);
     try {
         Options options = parse_options(argc, argv);
         Bench bench(options);
@@ -383,10 +407,12 @@ int main(int argc, char** argv) {
         if (options.command == "run") return bench.run_scenarios(scenario_files(options.inputs));
         return bench.render_traces(options.inputs);
     } catch (const UsageError& error) {
-        std::cerr << "kestrel-bench: " << error.what() << '\n' << usage_text;
+        std::cerr << "kestrel-bench: " << error.what() << " (kestrel-bench --help lists the commands)\n";
         return exit_bad_input;
     } catch (const std::exception& error) {
+        // A malformed trace, module file or picture, or output that cannot be written: bad
+        // input, not a failed scenario (which alone ends with exit status 1).
         std::cerr << "kestrel-bench: " << error.what() << '\n';
-        return exit_some_failed;
+        return exit_bad_input;
     }
 }

@@ -20,6 +20,9 @@ public:
 inline const std::filesystem::path default_readout_font = "/usr/share/fonts/truetype/dseg/DSEG7Classic-Bold.ttf";
 inline const std::filesystem::path default_label_font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
+// The most characters a read-out may claim (the host refuses more).
+inline constexpr unsigned max_readout_characters = 1024;
+
 struct TextBox {
     int x = 0;  // canvas pixels, top-left
     int y = 0;

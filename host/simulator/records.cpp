@@ -2,9 +2,42 @@
 // malformed record ends in a clear error rather than a hang or a wild read.
 #include "records.h"
 
-#include <set>
+#include <cstdint>
+#include <cstring>
+#include <unordered_set>
 
 namespace kestrel {
+
+void RecordBounds::check(const void* address, std::size_t size, std::size_t alignment, std::string_view what) const {
+    if (!bounded()) return;
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    const auto first = reinterpret_cast<uintptr_t>(begin), last = reinterpret_cast<uintptr_t>(end);
+    if (at < first || at > last || size > last - at)
+        throw HostError(std::string(what) + " points outside the module's image");
+    if (alignment > 1 && at % alignment != 0)
+        throw HostError(std::string(what) + " is not aligned to " + std::to_string(alignment) + " bytes");
+}
+
+std::string_view RecordBounds::string(const char* address, std::size_t max_length, std::string_view what) const {
+    if (!bounded()) return std::string_view(address, strnlen(address, max_length + 1)).substr(0, max_length);
+    check(address, 1, 1, what);
+    const std::size_t room = static_cast<std::size_t>(end - reinterpret_cast<const unsigned char*>(address));
+    const std::size_t length = strnlen(address, std::min(room, max_length + 1));
+    if (length == room) throw HostError(std::string(what) + " runs past the end of the module's image");
+    if (length > max_length)
+        throw HostError(std::string(what) + " is longer than " + std::to_string(max_length) + " bytes");
+    return {address, length};
+}
+
+std::size_t element_record_size(uint32_t kind) {
+    switch (kind) {
+        case static_image_element: return sizeof(StaticImageElement);
+        case needle_element: return sizeof(NeedleElement);
+        case string_element: return sizeof(StringElement);
+        case icon_element: return sizeof(IconElement);
+        default: return sizeof(ElementHeader);
+    }
+}
 
 std::string_view element_kind_name(uint32_t kind) {
     switch (kind) {
@@ -28,29 +61,39 @@ ElementCallback value_callback_of(const ElementHeader& element) {
 namespace {
 
 struct TreeReader {
+    const RecordBounds& bounds;
     std::vector<ElementEntry> entries;
-    std::set<const ElementHeader*> seen;
+    std::unordered_set<const ElementHeader*> seen;
 
     void visit(ElementHeader* element, const std::string& label, std::size_t depth) {
+        if (depth > max_element_depth)
+            throw HostError("element tree: element " + label + " lies deeper than " + std::to_string(max_element_depth) +
+                            " levels");
+        const std::string what = "element tree: element " + label;
+        bounds.check(element, sizeof(ElementHeader), alignof(ElementHeader), what);
+        bounds.check(element, element_record_size(element->element_kind), alignof(ElementHeader), what);
         if (!seen.insert(element).second)
-            throw HostError("element tree: element " + label + " was already reached (a cycle or a shared child)");
+            throw HostError(what + " was already reached (a cycle or a shared child)");
         if (entries.size() == max_elements)
             throw HostError("element tree: more than " + std::to_string(max_elements) + " elements");
         entries.push_back({entries.size(), label, depth, element});
-        if (element->next_elements == nullptr) return;
-        for (std::size_t child = 0; element->next_elements[child] != nullptr; ++child) {
+        ElementHeader* const* children = element->next_elements;
+        if (children == nullptr) return;
+        for (std::size_t child = 0;; ++child) {
             if (child == max_elements)
                 throw HostError("element tree: the child list of element " + label + " has no NULL entry");
-            visit(element->next_elements[child], label + "." + std::to_string(child), depth + 1);
+            bounds.check(children + child, "element tree: the child list of element " + label);
+            if (children[child] == nullptr) break;
+            visit(children[child], label + "." + std::to_string(child), depth + 1);
         }
     }
 };
 
 }  // namespace
 
-std::vector<ElementEntry> read_element_tree(ElementHeader* root) {
+std::vector<ElementEntry> read_element_tree(ElementHeader* root, const RecordBounds& bounds) {
     if (root == nullptr) throw HostError("element tree: the root element is NULL");
-    TreeReader reader;
+    TreeReader reader{bounds, {}, {}};
     reader.visit(root, "0", 0);
     return std::move(reader.entries);
 }
@@ -72,7 +115,7 @@ bool box_contains(const PixelBox& box, int32_t x, int32_t y) {
     return px >= box.x && px < int64_t{box.x} + box.width && py >= box.y && py < int64_t{box.y} + box.height;
 }
 
-std::vector<MouseListEntry> read_mouse_list(const MouseRect* list) {
+std::vector<MouseListEntry> read_mouse_list(const MouseRect* list, const RecordBounds& bounds) {
     if (list == nullptr) throw HostError("click-area list: mouse_rect_list is NULL");
     std::vector<MouseListEntry> entries;
     std::vector<std::size_t> open_parents;  // indices into entries
@@ -83,7 +126,7 @@ std::vector<MouseListEntry> read_mouse_list(const MouseRect* list) {
         if (index == max_mouse_records)
             throw HostError("click-area list: no end-of-list record within " + std::to_string(max_mouse_records) +
                             " records");
-        const MouseRect& record = list[index];
+        const MouseRect& record = *bounds.check(list + index, "click-area list: record " + std::to_string(index));
         MouseListEntry entry{index, &record, open_parents.size(), std::nullopt, record.box, false, nullptr};
         if (!open_parents.empty()) {
             const MouseListEntry& parent = entries[open_parents.back()];

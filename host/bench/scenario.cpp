@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 
 namespace kestrel::scenario {
 
@@ -263,6 +264,7 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
     int line_number = 0;
     int module_line = 0;
     int gauge_line = 0;
+    std::unordered_map<std::string, int> picture_lines;  // label to the line that took it
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\n', start);
@@ -335,9 +337,8 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
             const std::string label = args.plain("a picture label");
             if (!is_valid_picture_label(label))
                 reader.fail("expected a picture label of letters, digits, '-', '_' or '.', found '" + label + "'");
-            for (const Command& earlier : scenario.commands)
-                if (const auto* picture = std::get_if<TakePicture>(&earlier.action); picture && picture->label == label)
-                    reader.fail("picture label '" + label + "' is already used on line " + std::to_string(earlier.line));
+            if (const auto [earlier, added] = picture_lines.emplace(label, line_number); !added)
+                reader.fail("picture label '" + label + "' is already used on line " + std::to_string(earlier->second));
             action = TakePicture{label};
         } else if (name == "expect") {
             action = parse_expectation(reader, args);
@@ -358,6 +359,11 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
 Scenario read_scenario(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ScenarioError(path.string(), 0, "cannot open the scenario file");
+    std::error_code error;
+    if (const auto size = std::filesystem::file_size(path, error); !error && size > max_scenario_bytes)
+        throw ScenarioError(path.string(), 0,
+                            "expected a scenario of at most " + std::to_string(max_scenario_bytes) + " bytes, found " +
+                                std::to_string(size));
     std::ostringstream text;
     text << in.rdbuf();
     return parse_scenario(text.str(), path.string());

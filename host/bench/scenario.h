@@ -25,6 +25,8 @@ private:
 
 // Flag bits a click carries when the scenario names none: the plain click every area takes.
 inline constexpr uint32_t default_click_flags = 0x20000000;
+// A scenario is a short script written by hand; a file beyond this is not one.
+inline constexpr std::uintmax_t max_scenario_bytes = 4u << 20;
 // More updates than this in one command is taken as a typing mistake.
 inline constexpr uint64_t max_updates_per_command = 100'000'000;
 

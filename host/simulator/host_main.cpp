@@ -1,5 +1,6 @@
 // kestrel-host: the host's command line. Each subcommand is one routine in the table
-// below; bad input ends with one line on stderr and exit status 2.
+// below; bad input ends with one line on stderr and exit status 2. `inspect` reads the
+// module files as stored and never runs them; only `run` loads and drives a module.
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include "module_listing.h"
 #include "loader.h"
 #include "run_command.h"
+#include "session_command.h"
 
 namespace {
 
@@ -16,8 +18,7 @@ constexpr int exit_bad_input = 2;
 int inspect_command(int argc, char** argv) {
     if (argc < 1) throw kestrel::HostError("inspect: name at least one module file");
     for (int i = 0; i < argc; ++i) {
-        const kestrel::LoadedModule module = kestrel::LoadedModule::open(argv[i]);
-        kestrel::inspect(module, std::cout);
+        kestrel::inspect(kestrel::StoredModule::read(argv[i]), std::cout);
     }
     return 0;
 }
@@ -31,6 +32,7 @@ struct Command {
 constexpr Command commands[] = {
     {"inspect", "MODULE...", inspect_command},
     {"run", "SCENARIO [--trace FILE] [--modules DIR] [--real-module] [--module FILE]", kestrel::run_command},
+    {"session", "MODULE_FILE --gauge-info DIR", kestrel::session_command},
 };
 
 int usage(std::ostream& out) {

@@ -97,6 +97,8 @@ Options parse_options(int argc, char** argv) {
     return options;
 }
 
+}  // namespace
+
 trace::ElementInfo element_info(const ElementEntry& entry) {
     const ElementHeader& header = *entry.element;
     trace::ElementInfo info;
@@ -132,6 +134,8 @@ trace::ElementInfo element_info(const ElementEntry& entry) {
     }
     return info;
 }
+
+namespace {
 
 std::vector<trace::KeyEvent> trace_events(const std::vector<KeyEvent>& events) {
     std::vector<trace::KeyEvent> out;

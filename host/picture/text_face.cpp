@@ -61,6 +61,10 @@ int TextFace::digit_height(int pixel_size) {
 }
 
 int TextFace::fitting_size(int box_width, int box_height, unsigned char_count) {
+    // No read-out holds more characters than the host serves; more would only cost time.
+    if (char_count > max_readout_characters)
+        throw FontError("a read-out of " + std::to_string(char_count) + " characters is more than " +
+                        std::to_string(max_readout_characters));
     const std::string digits(std::max(char_count, 1u), '8');
     int best = 4;
     for (int size = 4; size <= 512; ++size) {

@@ -6,9 +6,11 @@
 #include <charconv>
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "records.h"
+#include "stored_module.h"
 
 namespace kestrel {
 namespace {
@@ -43,7 +45,10 @@ std::string box(const PixelBox& b) {
                std::to_string(b.height), ")");
 }
 
-std::string quoted(const char* text) { return text != nullptr ? cat("\"", cp1252_to_utf8(text), "\"") : "NULL"; }
+// A name or tooltip text from a record: NULL, or quoted, checked against the bounds.
+std::string quoted(const char* text, const RecordBounds& bounds, std::string_view what) {
+    return text != nullptr ? cat("\"", cp1252_to_utf8(bounds.string(text, max_record_text, what)), "\"") : "NULL";
+}
 
 // Names every routine by the order in which the listing first meets it.
 class RoutineNames {
@@ -70,12 +75,12 @@ std::string host_owned_words(const void* record, std::initializer_list<std::pair
     return nonzero.empty() ? "zero" : cat("NONZERO at byte", nonzero);
 }
 
-std::string failure_list(const FailureEntry* list) {
+std::string failure_list(const FailureEntry* list, const RecordBounds& bounds, std::string_view what) {
     if (list == nullptr) return "none";
     std::string text;
     for (std::size_t i = 0;; ++i) {
         if (i == max_failure_entries) return text + " (no end entry within " + std::to_string(max_failure_entries) + ")";
-        const FailureEntry& entry = list[i];
+        const FailureEntry& entry = *bounds.check(list + i, what);
         if (entry.failure_key == 0 && entry.failure_action == 0 && entry.reserved == 0) break;
         text += cat(text.empty() ? "" : ", ", "{key ", std::to_string(entry.failure_key), ", action ",
                     std::to_string(entry.failure_action),
@@ -84,6 +89,7 @@ std::string failure_list(const FailureEntry* list) {
     return text.empty() ? "empty" : text;
 }
 
+// The walk of the tree has already checked every child list up to its NULL.
 std::size_t child_count(const ElementHeader& element) {
     std::size_t count = 0;
     if (element.next_elements != nullptr)
@@ -100,12 +106,13 @@ std::string module_var(const ModuleVar& variable) {
 
 class Printer {
 public:
-    Printer(std::ostream& out, RoutineNames& routines) : out_(out), routines_(routines) {}
+    Printer(std::ostream& out, RoutineNames& routines, const RecordBounds& bounds)
+        : out_(out), routines_(routines), bounds_(bounds) {}
 
     void gauge(const GaugeHeader& h) {
-        out_ << "gauge " << quoted(h.gauge_name) << "\n";
+        out_ << "gauge " << quoted(h.gauge_name, bounds_, "gauge_name") << "\n";
         field(2, "header_version", hex(h.header_version));
-        ElementHeader* root = h.element_list != nullptr ? *h.element_list : nullptr;
+        ElementHeader* root = h.element_list != nullptr ? *bounds_.check(h.element_list, "element_list") : nullptr;
         std::string element_list = "NULL";
         if (h.element_list != nullptr) {
             element_list = root == nullptr ? "a variable holding NULL" : "a variable holding the root element";
@@ -127,11 +134,11 @@ public:
         field(2, "host-owned words", host_owned_words(&h, {{40, 44}, {48, 80}, {88, sizeof(GaugeHeader)}}));
         if (root == nullptr) return;
 
-        const auto elements = read_element_tree(root);
+        const auto elements = read_element_tree(root, bounds_);
         out_ << "  elements: " << elements.size() << " in drawing order\n";
         for (const ElementEntry& entry : elements) element(entry, h);
         if (h.mouse_rect_list == nullptr) return;
-        const auto areas = read_mouse_list(h.mouse_rect_list);
+        const auto areas = read_mouse_list(h.mouse_rect_list, bounds_);
         out_ << "  click areas: " << areas.size() << " records\n";
         for (const MouseListEntry& entry : areas) area(entry);
     }
@@ -159,7 +166,7 @@ private:
         field(inner, "image_flags", hex(e.image_flags, 8));
         field(inner, "special_flags", std::to_string(e.special_flags));
         if (e.reserved != 0) field(inner, "reserved", hex(e.reserved));
-        field(inner, "failure_list", failure_list(e.failure_list));
+        field(inner, "failure_list", failure_list(e.failure_list, bounds_, cat("element ", entry.label, ": failure_list")));
         field(inner, "next_elements", e.next_elements == nullptr ? "NULL" : std::to_string(child_count(e)) + " children");
         switch (e.element_kind) {
             case static_image_element: {
@@ -173,7 +180,8 @@ private:
                 std::string table = needle.nonlinearity_table == nullptr ? "NULL" : "";
                 if (needle.nonlinearity_table != nullptr)
                     for (uint32_t i = 0; i < needle.nonlinearity_count && i < max_elements; ++i) {
-                        const NonlinearityEntry& point_entry = needle.nonlinearity_table[i];
+                        const NonlinearityEntry& point_entry =
+                            *bounds_.check(needle.nonlinearity_table + i, cat("element ", entry.label, ": nonlinearity_table"));
                         table += cat(i ? " " : "", point(point_entry.point), " at ", number(point_entry.value));
                     }
                 field(inner, "nonlinearity", std::to_string(needle.nonlinearity_count) + " points: " + table);
@@ -225,7 +233,7 @@ private:
         out_ << " cursor " << r.cursor << " help_id " << hex(r.help_id) << " mouse_flags " << hex(r.mouse_flags, 8)
              << " event_id " << hex(r.event_id);
         if (r.rect_kind == mouse_tooltip_text)
-            out_ << " text " << quoted(r.target.tooltip);
+            out_ << " text " << quoted(r.target.tooltip, bounds_, cat("click-area record ", std::to_string(entry.index), ": tooltip"));
         else
             out_ << " handler " << routines_(r.target.handler);
         out_ << " api_data " << hex(r.api_data) << "\n";
@@ -233,37 +241,58 @@ private:
 
     std::ostream& out_;
     RoutineNames& routines_;
+    const RecordBounds& bounds_;
 };
 
 }  // namespace
 
 void inspect_gauge(const GaugeHeader& header, std::ostream& out) {
     RoutineNames routines;
-    Printer(out, routines).gauge(header);
+    Printer(out, routines, no_bounds).gauge(header);
 }
 
-void inspect(const LoadedModule& module, std::ostream& out) {
+void inspect(const StoredModule& module, std::ostream& out) {
+    // The listing is composed first, so that a fault found halfway prints nothing but its line.
+    std::ostringstream text;
+    const RecordBounds& bounds = module.bounds();
     RoutineNames routines;
     const LinkageHead& linkage = module.linkage();
-    out << "module " << module.file_name() << "\n";
-    out << "Linkage\n";
-    out << "  module_id         " << hex(linkage.module_id) << "\n";
-    out << "  module_init       " << routines(linkage.module_init) << "\n";
-    out << "  module_deinit     " << routines(linkage.module_deinit) << "\n";
-    out << "  module_flags      " << hex(linkage.module_flags) << "\n";
-    out << "  module_priority   " << hex(linkage.module_priority) << "\n";
-    out << "  module_version    " << hex(linkage.module_version) << "\n";
-    out << "  gauge_table       " << module.gauges().size() << " gauge(s), then NULL:";
-    for (const std::string& name : module.gauge_names()) out << " \"" << name << "\"";
-    out << "\n";
-    const ImportTableRecord& imports = module.import_table();
-    out << "ImportTable\n";
-    out << "  import_id         " << hex(imports.import_id) << "\n";
-    out << "  panel_services    " << (imports.panel_services == nullptr ? "NULL" : "set by a host") << "\n";
-    out << "  terminator        " << hex(imports.terminator_id) << ", "
-        << (imports.terminator_pointer == nullptr ? "NULL" : "NOT NULL") << "\n";
-    Printer printer(out, routines);
-    for (const GaugeHeader* header : module.gauges()) printer.gauge(*header);
+    try {
+        text << "module " << module.file_name() << "\n";
+        text << "Linkage\n";
+        text << "  module_id         " << hex(linkage.module_id) << "\n";
+        text << "  module_init       " << routines(linkage.module_init) << "\n";
+        text << "  module_deinit     " << routines(linkage.module_deinit) << "\n";
+        text << "  module_flags      " << hex(linkage.module_flags) << "\n";
+        text << "  module_priority   " << hex(linkage.module_priority) << "\n";
+        text << "  module_version    " << hex(linkage.module_version) << "\n";
+        text << "  gauge_table       " << module.gauges().size() << " gauge(s), then NULL:";
+        for (const GaugeHeader* header : module.gauges()) {
+            const char* name = header->gauge_name;
+            text << " \"" << (name != nullptr ? std::string(bounds.string(name, max_record_text, "gauge_name")) : "(no name)")
+                 << "\"";
+        }
+        text << "\n";
+        const ImportTableRecord& imports = module.import_table();
+        text << "ImportTable\n";
+        text << "  import_id         " << hex(imports.import_id) << "\n";
+        text << "  panel_services    " << (imports.panel_services == nullptr ? "NULL" : "set by a host") << "\n";
+        text << "  terminator        " << hex(imports.terminator_id) << ", "
+             << (imports.terminator_pointer == nullptr ? "NULL" : "NOT NULL") << "\n";
+        Printer printer(text, routines, bounds);
+        for (std::size_t i = 0; i < module.gauges().size(); ++i) {
+            try {
+                printer.gauge(*module.gauges()[i]);
+            } catch (const HostError& error) {
+                throw HostError(cat("gauge ", std::to_string(i), ": ", error.what()));
+            }
+        }
+    } catch (const HostError& error) {
+        throw HostError(cat(module.path().string(), ": ", error.what()));
+    }
+    out << text.str();
 }
+
+void inspect(const LoadedModule& module, std::ostream& out) { inspect(StoredModule::read(module.path()), out); }
 
 }  // namespace kestrel

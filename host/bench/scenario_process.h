@@ -27,7 +27,12 @@ struct ChildExit {
 ChildExit run_child(const std::vector<std::string>& argv, const std::filesystem::path& log_file,
                     std::chrono::duration<double> timeout, const std::vector<std::string>& environment = {});
 
-// The native host is built with the address sanitizer, whose leak check at exit cannot
+// The native 32-bit build whose host and twin modules the bench runs scenarios with: the
+// optimized build (build/native-release, which `make demo` and `make test` build) where
+// its host exists, else the sanitized test build (build/native), slower by several times.
+std::filesystem::path native_build(const std::filesystem::path& source_root);
+
+// The sanitized native host is built with the address sanitizer, whose leak check at exit cannot
 // stop threads under a user-mode emulator and then never ends; leaks are not the bench's
 // business, so it is off for every run of the native host.
 inline const std::vector<std::string> native_host_environment = {"ASAN_OPTIONS=detect_leaks=0"};

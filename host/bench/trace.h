@@ -60,6 +60,19 @@ inline constexpr uint32_t kind_string = 2;
 inline constexpr uint32_t kind_icon = 4;
 inline constexpr uint32_t flag_image_hidden = 0x40000000;
 
+// Bounds on what a trace may hold. The writer stops a run before its trace outgrows
+// max_trace_bytes; the reader refuses anything beyond any of them.
+inline constexpr uint64_t max_trace_bytes = 256ull << 20;
+inline constexpr std::size_t max_trace_line = 16u << 20;
+inline constexpr std::size_t max_trace_elements = 4096;
+inline constexpr std::size_t max_trace_pictures = 1000;
+inline constexpr std::size_t max_table_points = 4096;
+inline constexpr std::size_t max_name_length = 256;
+inline constexpr std::size_t max_text_length = 4096;
+inline constexpr uint32_t max_char_count = 1024;
+inline constexpr int32_t max_coordinate = 1'000'000;
+inline constexpr int32_t max_picture_side = 16384;
+
 struct GaugeInfo {
     std::string scenario;     // the scenario file as the runner was given it
     std::string module;       // the module name the scenario gives
@@ -114,6 +127,7 @@ private:
     void write_line(const std::string& line, bool flush);
 
     std::FILE* file_ = nullptr;
+    uint64_t written_ = 0;
     std::filesystem::path path_;
 };
 
@@ -156,12 +170,15 @@ struct TraceSummary {
     bool ended = false;  // the run reached its end record
 };
 
-// Reads a trace. A last line cut short by a crash is ignored; any other malformed line
-// throws TraceError naming the file and line. With select_update, that update's state
+// Reads a trace. A last line cut short by a crash is ignored; any other malformed line,
+// or a trace beyond the bounds above, throws TraceError naming the file and line. With select_update, that update's state
 // is kept as selected_update.
 TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_t> select_update = std::nullopt);
 
-// Every element's stored fields must agree with the frame: same count.
+// The stored fields within the bounds above (positions, sizes, char_count, tables), so
+// that drawing them can neither overflow nor run long. Throws TraceError.
+void check_gauge(const GaugeInfo& gauge, const std::string& what);
+// Every element's stored fields must agree with the frame: same count, texts bounded.
 void check_frame(const GaugeInfo& gauge, const Frame& frame, const std::string& what);
 
 }  // namespace kestrel::trace

@@ -15,4 +15,11 @@ inline constexpr int run_host_error = 3;    // the module could not be loaded or
 // (by default ../modules beside the program), or NAME.gau with --real-module.
 int run_command(int argc, char** argv);
 
+// An element's stored fields as a trace's gauge record holds them (the live session too).
+struct ElementEntry;
+namespace trace {
+struct ElementInfo;
+}
+trace::ElementInfo element_info(const ElementEntry& entry);
+
 }  // namespace kestrel

@@ -13,9 +13,10 @@
 #else
 #include <dlfcn.h>
 
-#include "pe_image.h"
 #include "pe_loader.h"
 #endif
+
+#include "pe_image.h"
 
 namespace kestrel {
 namespace {
@@ -27,6 +28,8 @@ constexpr std::size_t max_gauges = 256;
     throw HostError(path.string() + ": " + what);
 }
 
+#ifndef _WIN32
+// The native host tells the two file kinds apart by their first bytes.
 std::vector<unsigned char> read_head(const std::filesystem::path& path, std::size_t size) {
     std::ifstream file(path, std::ios::binary);
     if (!file) fail(path, "cannot be read");
@@ -41,25 +44,21 @@ uint32_t little_endian_word(const std::vector<unsigned char>& bytes, std::size_t
     for (std::size_t i = 0; i < width; ++i) word |= uint32_t{bytes[at + i]} << (8 * i);
     return word;
 }
+#endif
 
-// MZ header, then at e_lfanew "PE\0\0" and the file header: machine 0x14C (i386) and
-// the DLL characteristic.
+// The PE reader checks the headers; a gauge module is an i386 (machine 0x14C) library.
 void check_windows_module_header(const std::filesystem::path& path) {
-    const auto dos = read_head(path, 64);
-    if (dos.size() < 64 || dos[0] != 'M' || dos[1] != 'Z') fail(path, "not a Windows module (no MZ header)");
-    const std::size_t pe_offset = little_endian_word(dos, 0x3C, 4);
-    if (pe_offset > (1u << 20)) fail(path, "not a Windows module (PE header offset out of range)");
-    const auto head = read_head(path, pe_offset + 24);
-    if (head.size() < pe_offset + 24 || std::memcmp(&head[pe_offset], "PE\0\0", 4) != 0)
-        fail(path, "not a Windows module (no PE header)");
-    const uint32_t machine = little_endian_word(head, pe_offset + 4, 2);
-    if (machine != 0x14C) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "0x%X", machine);
-        fail(path, std::string("not a 32-bit x86 module (machine ") + hex + ")");
+    try {
+        const pe::PeImage image = pe::PeImage::read(path);
+        if (image.machine() != 0x14C) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%X", image.machine());
+            fail(path, std::string("not a 32-bit x86 module (machine ") + hex + ")");
+        }
+        if (!image.is_dll()) fail(path, "not a library (a Windows program)");
+    } catch (const pe::PeError& error) {
+        throw HostError(error.what());
     }
-    const uint32_t characteristics = little_endian_word(head, pe_offset + 22, 2);
-    if ((characteristics & 0x2000) == 0) fail(path, "not a library (a Windows program)");
 }
 
 #ifdef _WIN32

@@ -1,0 +1,63 @@
+// JSON writers for trace lines: strings with every byte kept, doubles exact (shortest
+// round-trip form), NaN and the infinities as strings that the reader maps back.
+#include "json.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace kestrel::json {
+void append_string(std::string& out, std::string_view bytes) {
+    out += '"';
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+}
+
+void append_number(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "\"NaN\"";
+    } else if (std::isinf(value)) {
+        out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    } else {
+        char text[32];
+        const auto result = std::to_chars(text, text + sizeof text, value);
+        out.append(text, result.ptr);
+    }
+}
+
+void append_integer(std::string& out, int64_t value) { out += std::to_string(value); }
+
+std::string bytes_of(const std::string& utf8) {
+    std::string bytes;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+            ++i;
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
+            const unsigned code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+            bytes += code < 0x100 ? static_cast<char>(code) : '?';
+            i += 2;
+        } else {
+            bytes += '?';
+            ++i;
+            while (i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) ++i;
+        }
+    }
+    return bytes;
+}
+
+}  // namespace kestrel::json
