@@ -1,0 +1,53 @@
+// The bench's end of a live session: one child `kestrel-host session` process in a
+// process group of its own, fed one command line at a time through a pipe, each answer
+// one JSON line read back with a time limit. A crash or hang ends the child, not the bench.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kestrel::serve {
+
+// The child is gone (crashed, hung and stopped, or exited); what() says how.
+class HostGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class HostSession {
+public:
+    // Starts argv with `environment` (NAME=VALUE) added; its standard error goes to log.
+    // Throws HostGone when it cannot be started.
+    HostSession(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                const std::filesystem::path& log);
+    ~HostSession();
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    // The next answer line, parsed. Throws HostGone (and stops the child) on end of
+    // output, a time-out, an over-long line or one that is not JSON.
+    nlohmann::json read_answer(std::chrono::duration<double> timeout);
+    // Sends one command line and reads its answer.
+    nlohmann::json request(const std::string& line, std::chrono::duration<double> timeout);
+
+private:
+    [[noreturn]] void fail(const std::string& what);
+    void stop() noexcept;
+    std::string exit_description();
+
+    pid_t pid_ = -1;
+    int to_child_ = -1;
+    int from_child_ = -1;
+    std::string buffer_;
+};
+
+// Answers longer than this are not ones the session writes.
+inline constexpr std::size_t max_answer_bytes = 8 << 20;
+
+}  // namespace kestrel::serve
