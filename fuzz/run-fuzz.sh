@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Runs the fuzz targets of one or more fuzz builds and prints a table of targets,
+# executions, executions per second, coverage and findings.
+#   run-fuzz.sh [--smoke] BUILD_DIR...
+# Full runs: each target for FUZZ_SECONDS (default 60) from its committed seeds and the
+# corpus it grew before (BUILD_DIR/fuzz-corpus), one process at a time. --smoke: each
+# committed regression input once, then the committed seeds and FUZZ_SMOKE_RUNS fresh
+# inputs (default 3000 for a 64-bit target, 300 for a 32-bit one, which runs under the
+# emulator here). Exit status 1 if any target found anything.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD/fuzz
+
+smoke=0
+if [ "${1:-}" = "--smoke" ]; then smoke=1; shift; fi
+if [ $# -eq 0 ]; then
+    echo "usage: run-fuzz.sh [--smoke] BUILD_DIR..." >&2
+    exit 2
+fi
+seconds=${FUZZ_SECONDS:-60}
+# Leak checks hang at exit under the 32-bit emulator; no target allocates for good anyway.
+# Under the emulator ASan also loses track of the stack when an exception unwinds through
+# a fake stack frame (it warns "ignoring requested __asan_handle_no_return" and then
+# reports an overflow in its own code): keep use-after-return detection off.
+export ASAN_OPTIONS="detect_leaks=0:detect_stack_use_after_return=0:quarantine_size_mb=16:malloc_context_size=5${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+
+rows=()
+failed=0
+for build in "$@"; do
+    [ -d "$build/fuzz" ] || { echo "run-fuzz: $build has no fuzz targets (build it first)" >&2; exit 2; }
+    bits=64
+    smoke_runs=${FUZZ_SMOKE_RUNS:-3000}
+    # ELF class byte: 01 for a 32-bit program.
+    if [ "$(od -An -tx1 -j4 -N1 "$build/fuzz/clock_fuzz" 2>/dev/null | tr -d ' ')" = "01" ]; then
+        bits=32
+        smoke_runs=${FUZZ_SMOKE_RUNS:-300}
+        # Everything is slower under the emulator; the limit is still far below a second.
+        export KESTREL_FUZZ_ENTRY_MS=${KESTREL_FUZZ_ENTRY_MS:-800}
+    else
+        unset KESTREL_FUZZ_ENTRY_MS
+    fi
+    for program in "$build"/fuzz/*_fuzz; do
+        [ -x "$program" ] || continue
+        target=$(basename "$program")
+        log="$build/fuzz-logs/$target.log"
+        artifacts="$build/fuzz-findings/$target/"
+        corpus="$build/fuzz-corpus/$target"
+        # A smoke run starts from the committed inputs alone, so that it takes the same time
+        # however long the full runs before it grew their corpus.
+        [ $smoke -eq 1 ] && corpus=$(mktemp -d)
+        mkdir -p "$(dirname "$log")" "$artifacts" "$corpus"
+        seeds=()
+        for dir in "$source_dir/corpus/$target" "$source_dir/regressions/$target"; do
+            # Under the emulator a smoke run replays the regressions alone: the 64-bit
+            # smoke run replays the whole committed corpus of the same target.
+            [ "$bits" = 32 ] && [ $smoke -eq 1 ] && [ "$dir" = "$source_dir/corpus/$target" ] && continue
+            [ -d "$dir" ] && seeds+=("$dir")
+        done
+        # Seeds that the tree already holds: the scenarios, and the real module files.
+        case "$target" in
+        scenario_fuzz) seeds+=("$PWD/scenarios") ;;
+        module_file_fuzz)
+            if compgen -G "$PWD/build/windows/modules/*" >/dev/null; then
+                mkdir -p "$build/fuzz-seeds/$target"
+                cp build/windows/modules/* "$build/fuzz-seeds/$target/"
+                seeds+=("$build/fuzz-seeds/$target")
+            fi
+            ;;
+        esac
+        status=0
+        : >"$log"
+        # libFuzzer writes what it finds into the first directory it is given: always the
+        # build's own corpus, never the committed seeds or the scenarios.
+        # The 32-bit libFuzzer under the emulator finds no files in a directory (its
+        # directory reads fail there), so committed inputs are always named one by one.
+        replay=()
+        seed_files=()
+        for dir in "${seeds[@]}"; do
+            for input in "$dir"/*; do [ -f "$input" ] && replay+=("$input") && seed_files+=("$input"); done
+        done
+        if [ "$bits" = 32 ]; then
+            seeds=()
+            if [ ${#seed_files[@]} -gt 0 ]; then seeds=("-seed_inputs=$(IFS=,; echo "${seed_files[*]}")"); fi
+        fi
+        if [ $smoke -eq 1 ]; then
+            if [ ${#replay[@]} -gt 0 ]; then
+                "$program" -timeout=1 -artifact_prefix="$artifacts" "${replay[@]}" >>"$log" 2>&1 || status=1
+            fi
+            if [ $status -eq 0 ]; then
+                "$program" -timeout=1 -seed=1 -runs="$smoke_runs" -artifact_prefix="$artifacts" \
+                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
+            fi
+            rm -rf "$corpus"
+        else
+            if [ $status -eq 0 ]; then
+                "$program" -timeout=1 -max_total_time="$seconds" -artifact_prefix="$artifacts" -print_final_stats=1 \
+                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
+            fi
+        fi
+        runs=$(grep -oE '^Done [0-9]+ runs' "$log" | tail -n 1 | grep -oE '[0-9]+')
+        secs=$(grep -oE 'runs in [0-9]+ second' "$log" | tail -n 1 | grep -oE '[0-9]+')
+        cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1)
+        per_second=-
+        if [ -n "$runs" ] && [ -n "$secs" ] && [ "$secs" -gt 0 ]; then per_second=$((runs / secs)); fi
+        finding=none
+        if [ $status -ne 0 ]; then
+            failed=1
+            finding=$(grep -m1 -E 'FINDING|ERROR: (AddressSanitizer|libFuzzer)|runtime error' "$log" | cut -c1-110)
+            [ -n "$finding" ] || finding="failed, see $log"
+        fi
+        rows+=("$(printf '%-22s %3s %10s %8s %-20s %s' "$target" "$bits" "${runs:--}" "$per_second" "${cov:--}" "$finding")")
+    done
+done
+
+printf '%-22s %3s %10s %8s %-20s %s\n' target bit executions exec/s coverage findings
+printf '%s\n' "${rows[@]}"
+exit $failed
