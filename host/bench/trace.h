@@ -95,6 +95,9 @@ struct KeyEvent {
     bool operator==(const KeyEvent&) const = default;
 };
 
+// Appends key events as the trace stores them: [[id,value],...].
+void append_key_events(std::string& out, const std::vector<KeyEvent>& events);
+
 // Writes a trace. Every record is one line; the command record is flushed before the
 // command runs, so after a crash the trace names the command that was running.
 class TraceWriter {

@@ -7,6 +7,20 @@
 #include "json.h"
 
 namespace kestrel::trace {
+
+void append_key_events(std::string& out, const std::vector<KeyEvent>& events) {
+    out += '[';
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (i > 0) out += ',';
+        out += '[';
+        json::append_integer(out, events[i].id);
+        out += ',';
+        json::append_integer(out, events[i].value);
+        out += ']';
+    }
+    out += ']';
+}
+
 namespace {
 
 void append_point(std::string& out, Point point) {
@@ -40,16 +54,8 @@ void append_states(std::string& out, const std::vector<ElementState>& elements) 
 void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>& events) {
     out += ",\"";
     out += name;
-    out += "\":[";
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (i > 0) out += ',';
-        out += '[';
-        json::append_integer(out, events[i].id);
-        out += ',';
-        json::append_integer(out, events[i].value);
-        out += ']';
-    }
-    out += ']';
+    out += "\":";
+    append_key_events(out, events);
 }
 
 std::string open_record(std::string_view kind, int line) {

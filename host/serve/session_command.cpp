@@ -45,19 +45,6 @@ struct LiveGauge {
     std::optional<std::size_t> area;            // the area the current command's click hit
 };
 
-void append_events(std::string& out, const std::vector<trace::KeyEvent>& events) {
-    out += '[';
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (i > 0) out += ',';
-        out += '[';
-        json::append_integer(out, events[i].id);
-        out += ',';
-        json::append_integer(out, events[i].value);
-        out += ']';
-    }
-    out += ']';
-}
-
 std::vector<trace::KeyEvent> trace_events(const std::vector<KeyEvent>& events) {
     std::vector<trace::KeyEvent> out;
     for (const KeyEvent& event : events) out.push_back({event.id, event.value});
@@ -202,7 +189,7 @@ public:
                 out += '}';
             }
             out += "],\"sent\":";
-            append_events(out, gauge.sent);
+            trace::append_key_events(out, gauge.sent);
             out += ",\"area\":";
             if (gauge.area) json::append_integer(out, static_cast<int64_t>(*gauge.area));
             else out += "null";
