@@ -178,8 +178,8 @@ LoadedModule LoadedModule::open(const std::filesystem::path& path) {
     module.linkage_ = static_cast<const LinkageHead*>(linkage);
     module.import_table_ = static_cast<ImportTableRecord*>(import_table);
 
-    // The table sits inline after the 24 fixed bytes; it ends at its NULL entry.
-    const auto* table = reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + 24);
+    // The table sits inline after the fixed words; it ends at its NULL entry.
+    const auto* table = reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + linkage_table_offset);
     for (std::size_t i = 0;; ++i) {
         if (i == max_gauges) fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
         if (table[i] == nullptr) break;

@@ -2,6 +2,7 @@
 // library loader, then finding and reading the two records it exports, Linkage and ImportTable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -20,15 +21,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The fixed words at the head of Linkage; the gauge table follows inline at byte 24.
-struct LinkageHead {
-    uint32_t module_id;
-    ModuleRoutine module_init;
-    ModuleRoutine module_deinit;
-    uint32_t module_flags;
-    uint32_t module_priority;
-    uint32_t module_version;
-};
+// Linkage as the module declares it: the fixed words, then the gauge table inline up to
+// its NULL entry, however many gauges come before it.
+using LinkageHead = LinkageRecord<0>;
+inline constexpr std::size_t linkage_table_offset = offsetof(LinkageHead, gauge_table);
 
 // A loaded module: owns the library handle; unloading runs module_deinit first if
 // module_init was run. Move-only.

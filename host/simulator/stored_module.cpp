@@ -219,8 +219,8 @@ StoredModule StoredModule::from_bytes(const std::filesystem::path& path, const s
         const unsigned char* import_table = record(records.second, "ImportTable");
         module.linkage_ = bounds.check(reinterpret_cast<const LinkageHead*>(linkage), "Linkage");
         module.import_table_ = bounds.check(reinterpret_cast<const ImportTableRecord*>(import_table), "ImportTable");
-        // The table sits inline after the 24 fixed bytes; it ends at its NULL entry.
-        const auto* table = reinterpret_cast<GaugeHeader* const*>(linkage + sizeof(LinkageHead));
+        // The table sits inline after the fixed words; it ends at its NULL entry.
+        const auto* table = reinterpret_cast<GaugeHeader* const*>(linkage + linkage_table_offset);
         for (std::size_t i = 0;; ++i) {
             if (i == max_gauges)
                 fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
