@@ -38,7 +38,11 @@ void append_number(std::string& out, double value) {
     }
 }
 
-void append_integer(std::string& out, int64_t value) { out += std::to_string(value); }
+void append_integer(std::string& out, int64_t value) {
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
+}
 
 std::string bytes_of(const std::string& utf8) {
     std::string bytes;

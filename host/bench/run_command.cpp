@@ -218,17 +218,17 @@ private:
                             "gauge " + scenario_.gauge + " has no element " + label + " (it has " + known + ")");
     }
 
-    std::vector<trace::ElementState> states() const {
-        std::vector<trace::ElementState> out;
-        out.reserve(driver_.elements().size());
+    // Refilled in place: a long run takes the states after every update.
+    const std::vector<trace::ElementState>& states() {
+        states_.resize(driver_.elements().size());
         for (const ElementEntry& entry : driver_.elements()) {
-            trace::ElementState state;
+            trace::ElementState& state = states_[entry.index];
             state.value = last_values_[entry.index];
             state.image_flags = entry.element->image_flags;
             if (entry.element->element_kind == string_element) state.text = driver_.text(entry.index);
-            out.push_back(std::move(state));
+            else state.text.reset();
         }
-        return out;
+        return states_;
     }
 
     void note_sent(const std::vector<KeyEvent>& events) {
@@ -241,8 +241,9 @@ private:
     }
 
     void execute(const Command&, const RunUpdates& updates) {
+        UpdateResult& result = update_result_;
         for (uint64_t i = 0; i < updates.count; ++i) {
-            UpdateResult result = driver_.update();
+            driver_.update(result);
             ++update_count_;
             for (const ElementSample& sample : result.samples) last_values_[sample.index] = sample.value;
             note_sent(result.key_events);
@@ -336,6 +337,8 @@ private:
     std::vector<std::optional<double>> last_values_;
     std::vector<KeyEventSpec> sent_since_expect_keys_;
     uint64_t update_count_ = 0;
+    std::vector<trace::ElementState> states_;
+    UpdateResult update_result_;  // refilled by every update
     int line_ = 0;
     int passed_ = 0;
     int failed_ = 0;

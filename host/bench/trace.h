@@ -127,11 +127,15 @@ public:
     void end(int passed, int failed);
 
 private:
+    // The one line buffer every record is composed in, emptied.
+    std::string& fresh_line();
+    std::string& open_record(std::string_view kind, int line);
     void write_line(const std::string& line, bool flush);
 
     std::FILE* file_ = nullptr;
     uint64_t written_ = 0;
     std::filesystem::path path_;
+    std::string line_;
 };
 
 // A state of the gauge that can be drawn: a picture the scenario took, or an update.

@@ -58,19 +58,27 @@ void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>
     append_key_events(out, events);
 }
 
-std::string open_record(std::string_view kind, int line) {
-    std::string out = "{\"record\":\"";
+}  // namespace
+
+std::string& TraceWriter::fresh_line() {
+    line_.clear();  // keeps its capacity: one allocation for the whole run
+    return line_;
+}
+
+std::string& TraceWriter::open_record(std::string_view kind, int line) {
+    std::string& out = fresh_line();
+    out += "{\"record\":\"";
     out += kind;
     out += "\",\"line\":";
     json::append_integer(out, line);
     return out;
 }
 
-}  // namespace
-
 TraceWriter::TraceWriter(const std::filesystem::path& path) : path_(path) {
     file_ = std::fopen(path.string().c_str(), "wb");
     if (file_ == nullptr) throw TraceError(path.string() + ": cannot create the trace file");
+    // A long run writes tens of megabytes: large blocks keep the system calls few.
+    std::setvbuf(file_, nullptr, _IOFBF, 1 << 18);
 }
 
 TraceWriter::~TraceWriter() {
@@ -88,7 +96,8 @@ void TraceWriter::write_line(const std::string& line, bool flush) {
 }
 
 void TraceWriter::gauge(const GaugeInfo& gauge) {
-    std::string out = "{\"record\":\"gauge\",\"scenario\":";
+    std::string& out = fresh_line();
+    out += "{\"record\":\"gauge\",\"scenario\":";
     json::append_string(out, gauge.scenario);
     out += ",\"module\":";
     json::append_string(out, gauge.module);
@@ -151,7 +160,7 @@ void TraceWriter::gauge(const GaugeInfo& gauge) {
 }
 
 void TraceWriter::command(int line, std::string_view text) {
-    std::string out = open_record("command", line);
+    std::string& out = open_record("command", line);
     out += ",\"text\":";
     json::append_string(out, text);
     out += '}';
@@ -159,7 +168,7 @@ void TraceWriter::command(int line, std::string_view text) {
 }
 
 void TraceWriter::set_variable(int line, uint32_t token, double value) {
-    std::string out = open_record("set", line);
+    std::string& out = open_record("set", line);
     out += ",\"token\":";
     json::append_integer(out, token);
     out += ",\"value\":";
@@ -170,7 +179,7 @@ void TraceWriter::set_variable(int line, uint32_t token, double value) {
 
 void TraceWriter::update(int line, uint64_t update, const std::vector<ElementState>& elements,
                          const std::vector<KeyEvent>& sent) {
-    std::string out = open_record("update", line);
+    std::string& out = open_record("update", line);
     out += ",\"update\":";
     json::append_integer(out, static_cast<int64_t>(update));
     append_keys(out, "sent", sent);
@@ -181,7 +190,7 @@ void TraceWriter::update(int line, uint64_t update, const std::vector<ElementSta
 
 void TraceWriter::click(int line, int32_t x, int32_t y, uint32_t flags, std::optional<std::size_t> area,
                         const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent) {
-    std::string out = open_record("click", line);
+    std::string& out = open_record("click", line);
     out += ",\"at\":";
     append_point(out, {x, y});
     out += ",\"flags\":";
@@ -197,7 +206,7 @@ void TraceWriter::click(int line, int32_t x, int32_t y, uint32_t flags, std::opt
 
 void TraceWriter::service(int line, int32_t service_id, uint32_t extra, bool called,
                           const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent) {
-    std::string out = open_record("service", line);
+    std::string& out = open_record("service", line);
     out += ",\"id\":";
     json::append_integer(out, service_id);
     out += ",\"extra\":";
@@ -212,7 +221,7 @@ void TraceWriter::service(int line, int32_t service_id, uint32_t extra, bool cal
 
 void TraceWriter::key(int line, KeyEvent event, const std::vector<ElementState>& elements,
                       const std::vector<KeyEvent>& sent) {
-    std::string out = open_record("key", line);
+    std::string& out = open_record("key", line);
     out += ",\"id\":";
     json::append_integer(out, event.id);
     out += ",\"value\":";
@@ -225,7 +234,7 @@ void TraceWriter::key(int line, KeyEvent event, const std::vector<ElementState>&
 
 void TraceWriter::picture(int line, std::string_view label, uint64_t updates,
                           const std::vector<ElementState>& elements) {
-    std::string out = open_record("picture", line);
+    std::string& out = open_record("picture", line);
     out += ",\"label\":";
     json::append_string(out, label);
     out += ",\"updates\":";
@@ -236,7 +245,7 @@ void TraceWriter::picture(int line, std::string_view label, uint64_t updates,
 }
 
 void TraceWriter::expectation(int line, std::string_view command, bool passed, std::string_view message) {
-    std::string out = open_record("expect", line);
+    std::string& out = open_record("expect", line);
     out += ",\"command\":";
     json::append_string(out, command);
     out += ",\"passed\":";
@@ -248,7 +257,7 @@ void TraceWriter::expectation(int line, std::string_view command, bool passed, s
 }
 
 void TraceWriter::error(int line, std::string_view message) {
-    std::string out = open_record("error", line);
+    std::string& out = open_record("error", line);
     out += ",\"message\":";
     json::append_string(out, message);
     out += '}';
@@ -256,7 +265,8 @@ void TraceWriter::error(int line, std::string_view message) {
 }
 
 void TraceWriter::end(int passed, int failed) {
-    std::string out = "{\"record\":\"end\",\"passed\":";
+    std::string& out = fresh_line();
+    out += "{\"record\":\"end\",\"passed\":";
     json::append_integer(out, passed);
     out += ",\"failed\":";
     json::append_integer(out, failed);

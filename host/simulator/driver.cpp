@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace kestrel {
@@ -87,9 +88,12 @@ void GaugeDriver::check_text_buffers(std::string_view after, std::string_view el
         char* text = buffer->bytes.data();
         const std::size_t text_size = buffer->char_count + 1;
         if (buffer->element->text != text) throw HostError(where() + " replaced the host's text pointer");
-        const bool guards_intact =
-            std::all_of(text + text_size, text + text_size + text_guard_size,
-                        [](char byte) { return static_cast<unsigned char>(byte) == text_guard_byte; });
+        static constexpr auto intact_guard = [] {
+            std::array<char, text_guard_size> guard{};
+            guard.fill(static_cast<char>(text_guard_byte));
+            return guard;
+        }();
+        const bool guards_intact = std::memcmp(text + text_size, intact_guard.data(), text_guard_size) == 0;
         const bool terminated = std::memchr(text, '\0', text_size) != nullptr;
         if (guards_intact && terminated) continue;
         // Restore the buffer so that the driver stays usable after the report.
@@ -183,12 +187,22 @@ void refresh_embedded_vars(ElementHeader& element, const PanelHost& host) {
 }  // namespace
 
 UpdateResult GaugeDriver::update() {
-    const std::size_t log_size = host_->key_events_sent().size();
     UpdateResult result;
+    update(result);
+    return result;
+}
+
+void GaugeDriver::update(UpdateResult& result) {
+    const std::size_t log_size = host_->key_events_sent().size();
+    result.samples.resize(elements_.size());
     for (const ElementEntry& entry : elements_) {
         ElementHeader& element = *entry.element;
-        ElementSample sample{entry.index, entry.label, element.element_kind, element.resource_id,
-                             std::nullopt, 0, std::nullopt};
+        ElementSample& sample = result.samples[entry.index];
+        sample.index = entry.index;
+        sample.label = entry.label;
+        sample.kind = element.element_kind;
+        sample.resource_id = element.resource_id;
+        sample.value.reset();
         if (const ElementCallback callback = value_callback_of(element)) {
             refresh_embedded_vars(element, *host_);
             sample.value = callback(&element);
@@ -196,12 +210,11 @@ UpdateResult GaugeDriver::update() {
         }
         sample.image_flags = element.image_flags;
         if (element.element_kind == string_element) sample.text = text(entry.index);
-        result.samples.push_back(std::move(sample));
+        else sample.text.reset();
     }
     host_->deliver_pending_key_events();
     check_text_buffers("a key-event listener");
     result.key_events = events_since(log_size);
-    return result;
 }
 
 ClickResult GaugeDriver::click(int32_t x, int32_t y, uint32_t flags) {

@@ -82,6 +82,8 @@ public:
     // Refreshes embedded variables from the host variables, calls every callback in
     // drawing order, then delivers pending key events.
     UpdateResult update();
+    // The same, refilling `result` in place: long runs reuse one result's storage.
+    void update(UpdateResult& result);
 
     // The click-area list as read.
     const std::vector<MouseListEntry>& mouse_list() const { return mouse_list_; }
