@@ -64,6 +64,7 @@ for build in "$@"; do
         # Seeds that the tree already holds: the scenarios, and the real module files.
         case "$target" in
         scenario_fuzz) seeds+=("$PWD/scenarios") ;;
+        render_fuzz) [ -d "$source_dir/corpus/trace_fuzz" ] && seeds+=("$source_dir/corpus/trace_fuzz") ;;
         module_file_fuzz)
             if compgen -G "$PWD/build/windows/modules/*" >/dev/null; then
                 mkdir -p "$build/fuzz-seeds/$target"
