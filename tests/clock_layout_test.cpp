@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "clock_gauge_fixture.h"
+#include "clock_click_rows.h"
 #include "record_rows.h"
 
 namespace clock_test {
@@ -90,22 +91,16 @@ TEST_F(ClockGauge, ReadoutsHandsAndIconsCarryTheirKindFields) {
 }
 
 TEST_F(ClockGauge, ClickAreasAreTheListOfTheLayout) {
-    const struct {
-        kestrel::testing::MouseRow row;
-        bool handler;
-    } rows[] = {
-        {{1, {0, 0, 0, 0}, -1, 0xAA1E, 0}, false},          {{2, {7, 5, 7, 14}, 4, 0, 0x20000000}, true},
-        {{2, {14, 5, 5, 14}, 5, 0, 0x20000000}, true},      {{2, {0, 80, 16, 16}, 5, 0, 0x20000000}, true},
-        {{2, {87, 80, 16, 16}, 5, 0, 0x20000000}, true},    {{3, {0, 0, 0, 0}, -1, 0, 0}, false},
-        {{0, {0, 0, 0, 0}, -1, 0, 0}, false},
-    };
+    const auto& rows = kestrel::testing::clock_click_rows;
     ASSERT_EQ(driver.mouse_list().size(), std::size(rows));
     std::vector<ClickHandler> handlers;
     for (std::size_t index = 0; index < std::size(rows); ++index) {
         const MouseRect& record = *driver.mouse_list()[index].record;
         SCOPED_TRACE(index);
-        kestrel::testing::expect_mouse_record(record, rows[index].row);
-        EXPECT_EQ(record.target.handler != nullptr, rows[index].handler);
+        const auto& row = rows[index];
+        kestrel::testing::expect_mouse_record(
+            record, {row.kind, {row.x, row.y, row.width, row.height}, row.cursor, row.help_id, row.mouse_flags});
+        EXPECT_EQ(record.target.handler != nullptr, row.handler);
         if (record.target.handler != nullptr) handlers.push_back(record.target.handler);
     }
     // Four areas, four different handlers.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "clock_click_rows.h"
 #include "objdump_image.h"
 
 namespace {
@@ -149,31 +150,20 @@ TEST(ClockFile, ClickAreaListMatchesItsTable) {
     const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
     const uint32_t header = image.pointer_at(image.export_rva("Linkage").value() + 24);
     const uint32_t list = image.pointer_at(header + 80);
-    struct Row {
-        uint32_t kind;
-        int32_t x, y, w, h, cursor;
-        uint32_t help, flags;
-        bool handler;
-    };
-    const Row rows[] = {
-        {1, 0, 0, 0, 0, -1, 0xAA1E, 0, false},          {2, 7, 5, 7, 14, 4, 0, 0x20000000, true},
-        {2, 14, 5, 5, 14, 5, 0, 0x20000000, true},      {2, 0, 80, 16, 16, 5, 0, 0x20000000, true},
-        {2, 87, 80, 16, 16, 5, 0, 0x20000000, true},    {3, 0, 0, 0, 0, -1, 0, 0, false},
-        {0, 0, 0, 0, 0, -1, 0, 0, false},
-    };
+    const auto& rows = kestrel::testing::clock_click_rows;
     std::set<uint32_t> handlers;
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(i);
         const uint32_t r = list + 44 * static_cast<uint32_t>(i);
-        const Row& row = rows[i];
+        const auto& row = rows[i];
         EXPECT_EQ(image.u32_at(r), row.kind);
         EXPECT_EQ(image.i32_at(r + 4), row.x);
         EXPECT_EQ(image.i32_at(r + 8), row.y);
-        EXPECT_EQ(image.i32_at(r + 12), row.w);
-        EXPECT_EQ(image.i32_at(r + 16), row.h);
+        EXPECT_EQ(image.i32_at(r + 12), row.width);
+        EXPECT_EQ(image.i32_at(r + 16), row.height);
         EXPECT_EQ(image.i32_at(r + 20), row.cursor);
-        EXPECT_EQ(image.u32_at(r + 24), row.help);
-        EXPECT_EQ(image.u32_at(r + 28), row.flags);
+        EXPECT_EQ(image.u32_at(r + 24), row.help_id);
+        EXPECT_EQ(image.u32_at(r + 28), row.mouse_flags);
         EXPECT_EQ(image.u32_at(r + 32), 0u);
         const uint32_t handler = image.pointer_at(r + 36);
         EXPECT_EQ(handler != 0, row.handler);
