@@ -310,6 +310,53 @@ TEST_F(UpdateGauge, DriverLeavesNoPointerToItsBuffers) {
 
 // ---- the service table itself ---------------------------------------------------------
 
+// ---- records of a loaded module: each must lie in its image -------------------------
+
+// Stands in for a module image: the records inside it, and one list kept outside.
+struct Image {
+    StaticImageElement background{};
+    ElementHeader* root = &background.header;
+    MouseRect mouse_rects[3] = {mouse_parent_rect({0, 0, 0, 0}, 0), mouse_end_of_parent_rect(),
+                                mouse_end_of_list_rect()};
+};
+
+struct BoundedGauge : ::testing::Test {
+    Image image;
+    MouseRect stray_rects[3] = {mouse_parent_rect({0, 0, 0, 0}, 0), mouse_end_of_parent_rect(),
+                                mouse_end_of_list_rect()};
+    PanelHost host;
+    kestrel::RecordBounds bounds{reinterpret_cast<const unsigned char*>(&image),
+                                 reinterpret_cast<const unsigned char*>(&image + 1)};
+
+    std::string refusal(GaugeHeader header) {
+        try {
+            kestrel::GaugeDriver driver(header, host, bounds);
+        } catch (const HostError& error) {
+            return error.what();
+        }
+        return "accepted";
+    }
+};
+
+TEST_F(BoundedGauge, RecordsInsideTheImageAreDriven) {
+    GaugeHeader header = test_gauge_header(&image.root, image.mouse_rects);
+    kestrel::GaugeDriver driver(header, host, bounds);
+    EXPECT_EQ(driver.elements().size(), 1u);
+    EXPECT_EQ(driver.mouse_list().size(), 3u);
+}
+
+TEST_F(BoundedGauge, RecordsOutsideTheImageAreRefusedBeforeUse) {
+    EXPECT_EQ(refusal(test_gauge_header(&image.root, stray_rects)),
+              "click-area list: record 0 points outside the module's image");
+    ElementHeader* stray_root = &image.background.header;
+    EXPECT_EQ(refusal(test_gauge_header(&stray_root, image.mouse_rects)),
+              "gauge test_gauge: element_list points outside the module's image");
+    StaticImageElement stray_background{};
+    image.root = &stray_background.header;
+    const std::string stray_element = refusal(test_gauge_header(&image.root, image.mouse_rects));
+    EXPECT_NE(stray_element.find("outside the module's image"), std::string::npos) << stray_element;
+}
+
 TEST(PanelServicesTable, LookupVarWritesValueAtByte12Only) {
     PanelHost host;
     host.set_var(5, 3.25);

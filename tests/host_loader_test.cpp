@@ -102,6 +102,12 @@ TEST_P(BothModules, EveryGaugeHeaderAndTreeHangTogether) {
         for (const kestrel::ElementEntry& entry : kestrel::read_element_tree(root))
             EXPECT_EQ(entry.element->gauge_header, header) << "element " << entry.label;
         EXPECT_EQ(&module.gauge(kestrel::gauge_name_of(*header)), header);
+        // The image the host checks records against holds the header and every record.
+        const auto* at = reinterpret_cast<const unsigned char*>(header);
+        EXPECT_TRUE(at >= module.image_begin() && at + sizeof(GaugeHeader) <= module.image_end());
+        const kestrel::RecordBounds bounds{module.image_begin(), module.image_end()};
+        EXPECT_NO_THROW(kestrel::read_element_tree(root, bounds));
+        EXPECT_NO_THROW(kestrel::read_mouse_list(header->mouse_rect_list, bounds));
     }
 }
 

@@ -99,7 +99,7 @@ Options parse_options(int argc, char** argv) {
 
 }  // namespace
 
-trace::ElementInfo element_info(const ElementEntry& entry) {
+trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& bounds) {
     const ElementHeader& header = *entry.element;
     trace::ElementInfo info;
     info.label = entry.label;
@@ -126,6 +126,8 @@ trace::ElementInfo element_info(const ElementEntry& entry) {
             if (needle.nonlinearity_count > max_table_entries)
                 throw HostError("element " + entry.label + ": nonlinearity_count " +
                                 std::to_string(needle.nonlinearity_count) + " is not a plausible table size");
+            bounds.check(needle.nonlinearity_table, "element " + entry.label + ": nonlinearity_table",
+                         needle.nonlinearity_count);
             for (uint32_t i = 0; i < needle.nonlinearity_count; ++i) {
                 const NonlinearityEntry& point = needle.nonlinearity_table[i];
                 info.table.push_back({{point.point.x, point.point.y}, point.value});
@@ -374,7 +376,7 @@ int run_command(int argc, char** argv) {
         runner.check_element_references();
         if (trace) {
             trace::GaugeInfo gauge{scenario.file, scenario.module, module_path.string(), scenario.gauge, {}};
-            for (const ElementEntry& entry : driver.elements()) gauge.elements.push_back(element_info(entry));
+            for (const ElementEntry& entry : driver.elements()) gauge.elements.push_back(element_info(entry, driver.bounds()));
             trace->gauge(gauge);
         }
         try {

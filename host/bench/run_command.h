@@ -15,11 +15,13 @@ inline constexpr int run_host_error = 3;    // the module could not be loaded or
 // (by default ../modules beside the program), or NAME.gau with --real-module.
 int run_command(int argc, char** argv);
 
-// An element's stored fields as a trace's gauge record holds them (the live session too).
+// An element's stored fields as a trace's gauge record holds them (the live session too);
+// its needle table must lie within bounds.
 struct ElementEntry;
+struct RecordBounds;
 namespace trace {
 struct ElementInfo;
 }
-trace::ElementInfo element_info(const ElementEntry& entry);
+trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& bounds);
 
 }  // namespace kestrel

@@ -141,6 +141,10 @@ void* windows_module_export(const MappedModule* module, const char* name) {
     return module->base + found->second;
 }
 
+std::pair<const unsigned char*, std::size_t> windows_module_image(const MappedModule* module) {
+    return {module->base, module->size};
+}
+
 void unload_windows_module(MappedModule* module) noexcept {
     if (module == nullptr) return;
     if (module->entry_rva != 0)
@@ -159,6 +163,7 @@ MappedModule* load_windows_module(const std::filesystem::path& path) {
     throw PeError(path.string() + ": a Windows module is loaded only by the 32-bit host");
 }
 void* windows_module_export(const MappedModule*, const char*) { return nullptr; }
+std::pair<const unsigned char*, std::size_t> windows_module_image(const MappedModule*) { return {nullptr, 0}; }
 void unload_windows_module(MappedModule*) noexcept {}
 
 }  // namespace kestrel::pe

@@ -3,7 +3,9 @@
 // and its load entry runs, so tests and the bench drive the very bytes that ship.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <utility>
 
 namespace kestrel::pe {
 
@@ -15,6 +17,8 @@ struct MappedModule;
 MappedModule* load_windows_module(const std::filesystem::path& path);
 // The address of a named export, or nullptr.
 void* windows_module_export(const MappedModule* module, const char* name);
+// The mapped image: its first byte and its size.
+std::pair<const unsigned char*, std::size_t> windows_module_image(const MappedModule* module);
 // Runs the load entry for detach and unmaps the module.
 void unload_windows_module(MappedModule* module) noexcept;
 

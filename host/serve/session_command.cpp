@@ -70,7 +70,7 @@ public:
             const GaugeDriver& driver = *gauges_[i].driver;
             trace::GaugeInfo info{"session", module_name, module_path.string(), driver.name(), {}};
             for (const ElementEntry& entry : driver.elements()) {
-                info.elements.push_back(element_info(entry));
+                info.elements.push_back(element_info(entry, driver.bounds()));
                 note_source_tokens(*entry.element);
             }
             trace::TraceWriter writer(gauge_info_dir / (std::to_string(i) + ".jsonl"));

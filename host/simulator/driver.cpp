@@ -37,11 +37,13 @@ std::optional<StandardRoutineId> standard_routine_by_name(std::string_view name)
 }
 
 GaugeDriver::GaugeDriver(LoadedModule& module, PanelHost& host, std::string_view gauge_name)
-    : GaugeDriver(module.gauge(gauge_name), host) {}
+    : GaugeDriver(module.gauge(gauge_name), host, RecordBounds{module.image_begin(), module.image_end()}) {}
 
-GaugeDriver::GaugeDriver(GaugeHeader& header, PanelHost& host) : header_(&header), host_(&host) {
-    elements_ = read_element_tree(root());
-    if (header.mouse_rect_list != nullptr) mouse_list_ = read_mouse_list(header.mouse_rect_list);
+GaugeDriver::GaugeDriver(GaugeHeader& header, PanelHost& host, const RecordBounds& bounds)
+    : header_(&header), host_(&host), bounds_(bounds) {
+    if (bounds_.bounded()) bounds_.check(header_->element_list, "gauge " + name() + ": element_list");
+    elements_ = read_element_tree(root(), bounds_);
+    if (header.mouse_rect_list != nullptr) mouse_list_ = read_mouse_list(header.mouse_rect_list, bounds_);
     provide_text_buffers();
 }
 

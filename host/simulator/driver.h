@@ -58,7 +58,9 @@ public:
     // The gauge with this name in a loaded module (attached to host beforehand).
     GaugeDriver(LoadedModule& module, PanelHost& host, std::string_view gauge_name);
     // A gauge whose records the caller holds directly (test-local records).
-    GaugeDriver(GaugeHeader& header, PanelHost& host);
+    // `bounds`: the memory the records must lie in (a loaded module's image); test-local
+    // records pass none.
+    GaugeDriver(GaugeHeader& header, PanelHost& host, const RecordBounds& bounds = no_bounds);
     ~GaugeDriver();
     GaugeDriver(const GaugeDriver&) = delete;
     GaugeDriver& operator=(const GaugeDriver&) = delete;
@@ -85,6 +87,9 @@ public:
     // The same, refilling `result` in place: long runs reuse one result's storage.
     void update(UpdateResult& result);
 
+    // The memory the gauge's records were checked against.
+    const RecordBounds& bounds() const { return bounds_; }
+
     // The click-area list as read.
     const std::vector<MouseListEntry>& mouse_list() const { return mouse_list_; }
     // A click at a background pixel: the first child in list order that contains the
@@ -106,6 +111,7 @@ private:
 
     GaugeHeader* header_;
     PanelHost* host_;
+    RecordBounds bounds_;
     std::vector<ElementEntry> elements_;
     std::vector<MouseListEntry> mouse_list_;
     std::vector<std::unique_ptr<TextBuffer>> buffers_;

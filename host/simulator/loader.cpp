@@ -2,7 +2,9 @@
 // that a wrong file gives a clear message rather than a loader dialog or a crash.
 #include "loader.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -12,11 +14,13 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 
 #include "pe_loader.h"
 #endif
 
 #include "pe_image.h"
+#include "records.h"
 
 namespace kestrel {
 namespace {
@@ -91,6 +95,14 @@ void* find_symbol(void* handle, const char* name) {
 }
 
 void free_library(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+
+// The loaded image as its own headers give it: Windows loads a module at its handle.
+std::pair<const unsigned char*, std::size_t> image_of(void* handle) {
+    const auto* base = static_cast<const unsigned char*>(handle);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return {base, nt->OptionalHeader.SizeOfImage};
+}
 #else
 // The native host loads the twin as a shared object (ELF, 32-bit class, machine 3, a
 // shared object) and, in its 32-bit build, the real Windows module through its own
@@ -145,6 +157,37 @@ void* find_symbol(void* handle, const char* name) {
                                               : dlsym(library->shared_object, name);
 }
 
+// The lowest to the highest byte of the loaded segments of the shared object whose
+// load address is `base`.
+struct SegmentSpan {
+    ElfW(Addr) base;
+    uintptr_t low = UINTPTR_MAX;
+    uintptr_t high = 0;
+};
+
+int span_segments(dl_phdr_info* info, std::size_t, void* context) {
+    auto& span = *static_cast<SegmentSpan*>(context);
+    if (info->dlpi_addr != span.base) return 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const auto& header = info->dlpi_phdr[i];
+        if (header.p_type != PT_LOAD) continue;
+        span.low = std::min<uintptr_t>(span.low, info->dlpi_addr + header.p_vaddr);
+        span.high = std::max<uintptr_t>(span.high, info->dlpi_addr + header.p_vaddr + header.p_memsz);
+    }
+    return 1;
+}
+
+std::pair<const unsigned char*, std::size_t> image_of(void* handle) {
+    const auto* library = static_cast<NativeLibrary*>(handle);
+    if (library->windows_module != nullptr) return pe::windows_module_image(library->windows_module);
+    link_map* map = nullptr;
+    if (dlinfo(library->shared_object, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {nullptr, 0};
+    SegmentSpan span{map->l_addr};
+    dl_iterate_phdr(span_segments, &span);
+    if (span.low >= span.high) return {nullptr, 0};
+    return {reinterpret_cast<const unsigned char*>(span.low), span.high - span.low};
+}
+
 void free_library(void* handle) {
     auto* library = static_cast<NativeLibrary*>(handle);
     if (library->windows_module != nullptr)
@@ -175,15 +218,31 @@ LoadedModule LoadedModule::open(const std::filesystem::path& path) {
     if (linkage == nullptr) fail(path, "exports no Linkage record");
     void* import_table = find_symbol(module.handle_, "ImportTable");
     if (import_table == nullptr) fail(path, "exports no ImportTable record");
-    module.linkage_ = static_cast<const LinkageHead*>(linkage);
-    module.import_table_ = static_cast<ImportTableRecord*>(import_table);
-
-    // The table sits inline after the fixed words; it ends at its NULL entry.
-    const auto* table = reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + linkage_table_offset);
-    for (std::size_t i = 0;; ++i) {
-        if (i == max_gauges) fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
-        if (table[i] == nullptr) break;
-        module.gauges_.push_back(table[i]);
+    const auto [image, image_size] = image_of(module.handle_);
+    if (image == nullptr) fail(path, "the loaded image cannot be located");
+    module.image_begin_ = image;
+    module.image_end_ = image + image_size;
+    const RecordBounds bounds{module.image_begin_, module.image_end_};
+    try {
+        module.linkage_ = bounds.check(static_cast<const LinkageHead*>(linkage), "Linkage");
+        module.import_table_ = const_cast<ImportTableRecord*>(
+            bounds.check(static_cast<const ImportTableRecord*>(import_table), "ImportTable"));
+        // The table sits inline after the fixed words; it ends at its NULL entry. Each
+        // header, and its name where it has one, lies inside the image.
+        const auto* table =
+            reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + linkage_table_offset);
+        for (std::size_t i = 0;; ++i) {
+            if (i == max_gauges)
+                fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
+            GaugeHeader* header = *bounds.check(table + i, "Linkage gauge table");
+            if (header == nullptr) break;
+            const std::string entry = "Linkage gauge table entry " + std::to_string(i);
+            bounds.check(header, entry);
+            if (header->gauge_name != nullptr) bounds.string(header->gauge_name, max_record_text, entry + " name");
+            module.gauges_.push_back(header);
+        }
+    } catch (const HostError& error) {
+        fail(path, error.what());
     }
     return module;
 }
@@ -194,6 +253,8 @@ LoadedModule::LoadedModule(LoadedModule&& other) noexcept
       linkage_(std::exchange(other.linkage_, nullptr)),
       import_table_(std::exchange(other.import_table_, nullptr)),
       gauges_(std::move(other.gauges_)),
+      image_begin_(std::exchange(other.image_begin_, nullptr)),
+      image_end_(std::exchange(other.image_end_, nullptr)),
       init_run_(std::exchange(other.init_run_, false)) {}
 
 LoadedModule& LoadedModule::operator=(LoadedModule&& other) noexcept {
@@ -204,6 +265,8 @@ LoadedModule& LoadedModule::operator=(LoadedModule&& other) noexcept {
         linkage_ = std::exchange(other.linkage_, nullptr);
         import_table_ = std::exchange(other.import_table_, nullptr);
         gauges_ = std::move(other.gauges_);
+        image_begin_ = std::exchange(other.image_begin_, nullptr);
+        image_end_ = std::exchange(other.image_end_, nullptr);
         init_run_ = std::exchange(other.init_run_, false);
     }
     return *this;
@@ -219,6 +282,7 @@ void LoadedModule::unload() noexcept {
     linkage_ = nullptr;
     import_table_ = nullptr;
     gauges_.clear();
+    image_begin_ = image_end_ = nullptr;
     init_run_ = false;
 }
 

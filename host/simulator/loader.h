@@ -57,6 +57,11 @@ public:
 
     ImportTableRecord& import_table() const { return *import_table_; }
 
+    // The memory the module was loaded into, from its first to past its last byte: every
+    // record the host follows must lie inside it.
+    const unsigned char* image_begin() const { return image_begin_; }
+    const unsigned char* image_end() const { return image_end_; }
+
     // Runs module_init once (PanelHost::attach calls it after writing the service table).
     void run_module_init();
     bool module_init_run() const { return init_run_; }
@@ -70,6 +75,8 @@ private:
     const LinkageHead* linkage_ = nullptr;
     ImportTableRecord* import_table_ = nullptr;
     std::vector<GaugeHeader*> gauges_;
+    const unsigned char* image_begin_ = nullptr;
+    const unsigned char* image_end_ = nullptr;
     bool init_run_ = false;
 };
 
