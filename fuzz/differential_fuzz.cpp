@@ -10,13 +10,53 @@
 // either), and the real file's formatters are the host's stand-ins, which treat the
 // modules' conversions as the twin's snprintf does. Only module_init runs on the real
 // file alone (the host's attach runs it); it is empty in both.
+//
+// The real file is mapped once, like the twin, and its writable sections are put back
+// before every input. Mapping it afresh for every input cost most of the time, and under
+// an emulator every new mapping of its code is translated again.
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include "gauge_rules.h"
 #include "loader.h"
+#include "pe_image.h"
 
 namespace {
+
+constexpr uint32_t section_writable = 0x80000000;
+
+// The shipped .gau, mapped by the host's own loader once per process.
+class RealModule {
+public:
+    explicit RealModule(const std::filesystem::path& path) : module_(kestrel::LoadedModule::open(path)) {
+        auto* base = const_cast<unsigned char*>(module_.image_begin());
+        const std::size_t image_size = static_cast<std::size_t>(module_.image_end() - module_.image_begin());
+        const kestrel::pe::PeImage image = kestrel::pe::PeImage::read(path);
+        for (const kestrel::pe::Section& section : image.sections()) {
+            if ((section.characteristics & section_writable) == 0) continue;
+            if (section.virtual_address >= image_size || section.virtual_size > image_size - section.virtual_address)
+                kestrel::fuzz::finding(path.string() + ": a writable section lies outside the mapped image");
+            data_.save(base + section.virtual_address, section.virtual_size);
+        }
+    }
+    kestrel::LoadedModule& reset() {
+        data_.restore();
+        return module_;
+    }
+
+private:
+    kestrel::LoadedModule module_;
+    kestrel::fuzz::SavedRegions data_;
+};
+
+kestrel::LoadedModule& real_module(const std::string& file) {
+    static std::map<std::string, std::unique_ptr<RealModule>> modules;
+    auto& module = modules[file];
+    if (!module) module = std::make_unique<RealModule>(std::filesystem::path(KESTREL_WINDOWS_MODULE_DIR) / file);
+    return module->reset();
+}
 
 using kestrel::fuzz::GaugeRules;
 using kestrel::fuzz::Observation;
@@ -60,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     {
         kestrel::PanelHost host;
         host.record_lookups(false);
-        auto module = kestrel::LoadedModule::open(std::filesystem::path(KESTREL_WINDOWS_MODULE_DIR) / rules.real_file);
+        kestrel::LoadedModule& module = real_module(rules.real_file);
         host.attach(module);
         kestrel::GaugeDriver driver(module, host, rules.gauge_name);
         on_real = kestrel::fuzz::run_actions(driver, host, rules, actions, true);

@@ -91,15 +91,19 @@ TwinModule::TwinModule(const std::string& path) {
             unsigned char* relro_end = relro_start + relro_size;
             if (relro_start <= start && relro_end > start) start = std::min(relro_end, end);
         }
-        if (start < end) {
-            Region region{start, std::vector<unsigned char>(static_cast<std::size_t>(end - start))};
-            copy_bytes(region.saved.data(), start, region.saved.size());
-            regions_.push_back(std::move(region));
-        }
+        if (start < end) data_.save(start, static_cast<std::size_t>(end - start));
     }
 }
 
-void TwinModule::reset() {
+void TwinModule::reset() { data_.restore(); }
+
+void SavedRegions::save(unsigned char* start, std::size_t size) {
+    Region region{start, std::vector<unsigned char>(size)};
+    copy_bytes(region.saved.data(), start, size);
+    regions_.push_back(std::move(region));
+}
+
+void SavedRegions::restore() {
     for (auto& region : regions_) copy_bytes(region.start, region.saved.data(), region.saved.size());
 }
 

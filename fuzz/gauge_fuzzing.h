@@ -19,6 +19,21 @@ namespace kestrel::fuzz {
 // A fault the checks found: the message names the action and what was seen.
 [[noreturn]] void finding(const std::string& message);
 
+// Writable memory of a module kept as it was when saved, and put back by restore(): every
+// input starts from the module's load state, so a finding replays from its input alone.
+class SavedRegions {
+public:
+    void save(unsigned char* start, std::size_t size);
+    void restore();
+
+private:
+    struct Region {
+        unsigned char* start;
+        std::vector<unsigned char> saved;
+    };
+    std::vector<Region> regions_;
+};
+
 // A gauge module linked as a shared object, opened once per process. Its writable data
 // (every module variable, every record the module or the host writes) is copied after the
 // load and copied back by reset(), so every input starts from the state of a fresh load
@@ -34,14 +49,10 @@ public:
     GaugeHeader& gauge(std::string_view name) const;
 
 private:
-    struct Region {
-        unsigned char* start;
-        std::vector<unsigned char> saved;
-    };
     void* handle_ = nullptr;
     ImportTableRecord* import_table_ = nullptr;
     std::vector<GaugeHeader*> gauges_;
-    std::vector<Region> regions_;
+    SavedRegions data_;
 };
 
 enum class ActionKind { set_var, update, click, service, key_event, standard_routine };
