@@ -31,6 +31,8 @@ void append_number(std::string& out, double value) {
         out += "\"NaN\"";
     } else if (std::isinf(value)) {
         out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    } else if (value == 0 && std::signbit(value)) {
+        out += "-0.0";  // "-0" would read back as the integer 0, without its sign
     } else {
         char text[32];
         const auto result = std::to_chars(text, text + sizeof text, value);
