@@ -3,7 +3,7 @@
 SHELL := /bin/bash
 JOBS ?= 2
 
-.PHONY: demo test dist deps tools native native-release windows fuzz fuzz-build clean
+.PHONY: demo test dist deps tools native native-release windows fuzz fuzz-build benchmark clean
 
 # The demo's scenarios, then the KESTREL module's two gauges side by side as a panel shows them.
 demo: deps tools dist native-release
@@ -49,6 +49,10 @@ fuzz-build: deps windows
 # Every target for FUZZ_SECONDS (default 60) each, then a table of targets and findings.
 fuzz: fuzz-build
 	./fuzz/run-fuzz.sh build/fuzz build/fuzz32
+
+# 100,000 clock updates with the trace written, natively and under wine where it runs.
+benchmark: native-release windows
+	./tools/host-benchmark.sh
 
 dist: windows
 	mkdir -p dist

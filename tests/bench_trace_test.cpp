@@ -71,6 +71,35 @@ TEST(BenchTrace, WhatIsWrittenReadsBack) {
     EXPECT_TRUE(summary.ended);
 }
 
+// The writer reuses the text of an element whose state has not changed: every change,
+// down to the sign of a zero, must still reach the file, and a change back too.
+TEST(BenchTrace, EveryChangeOfAnElementIsWrittenEvenBackToAnEarlierState) {
+    const fs::path path = scratch("changes.jsonl");
+    const std::vector<trace::ElementState> states[] = {
+        {{std::nullopt, 1, std::nullopt}, {0.0, 0, std::string("a")}},
+        {{std::nullopt, 1, std::nullopt}, {-0.0, 0, std::string("a")}},
+        {{std::nullopt, 3, std::nullopt}, {-0.0, 0, std::string("b")}},
+        {{std::nullopt, 1, std::nullopt}, {0.0, 0, std::string("a")}},
+        {{std::nullopt, 1, std::nullopt}, {std::nullopt, 0, std::nullopt}},
+    };
+    {
+        trace::TraceWriter writer(path);
+        writer.gauge(two_elements());
+        for (std::size_t i = 0; i < std::size(states); ++i) writer.picture(2, "p" + std::to_string(i), i, states[i]);
+    }
+    const trace::TraceSummary summary = trace::read_trace(path);
+    ASSERT_EQ(summary.pictures.size(), std::size(states));
+    for (std::size_t i = 0; i < std::size(states); ++i) {
+        SCOPED_TRACE(i);
+        const auto& read = summary.pictures[i].elements;
+        ASSERT_EQ(read.size(), 2u);
+        EXPECT_EQ(read[0].image_flags, states[i][0].image_flags);
+        EXPECT_EQ(read[1].text, states[i][1].text);
+        ASSERT_EQ(read[1].value.has_value(), states[i][1].value.has_value());
+        if (read[1].value) EXPECT_EQ(std::signbit(*read[1].value), std::signbit(*states[i][1].value));
+    }
+}
+
 TEST(BenchTrace, ALineCutShortByACrashIsIgnoredAndOtherFaultsAreNamed) {
     const fs::path cut = scratch("cut.jsonl");
     {

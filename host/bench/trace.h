@@ -127,6 +127,7 @@ public:
     void end(int passed, int failed);
 
 private:
+    void append_states(std::string& out, const std::vector<ElementState>& elements);
     // The one line buffer every record is composed in, emptied.
     std::string& fresh_line();
     std::string& open_record(std::string_view kind, int line);
@@ -136,6 +137,8 @@ private:
     uint64_t written_ = 0;
     std::filesystem::path path_;
     std::string line_;
+    std::vector<ElementState> written_states_;  // per element: the state written last
+    std::vector<std::string> written_texts_;    // and its text in the record
 };
 
 // A state of the gauge that can be drawn: a picture the scenario took, or an update.

@@ -4,6 +4,8 @@
 // element list of the gauge record at the head of the trace.
 #include "trace.h"
 
+#include <cstring>
+
 #include "json.h"
 
 namespace kestrel::trace {
@@ -31,24 +33,24 @@ void append_point(std::string& out, Point point) {
     out += ']';
 }
 
-void append_states(std::string& out, const std::vector<ElementState>& elements) {
-    out += ",\"elements\":[";
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-        const ElementState& state = elements[i];
-        if (i > 0) out += ',';
-        out += "{\"flags\":";
-        json::append_integer(out, state.image_flags);
-        if (state.value) {
-            out += ",\"value\":";
-            json::append_number(out, *state.value);
-        }
-        if (state.text) {
-            out += ",\"text\":";
-            json::append_string(out, *state.text);
-        }
-        out += '}';
+void append_state(std::string& out, const ElementState& state) {
+    out += "{\"flags\":";
+    json::append_integer(out, state.image_flags);
+    if (state.value) {
+        out += ",\"value\":";
+        json::append_number(out, *state.value);
     }
-    out += ']';
+    if (state.text) {
+        out += ",\"text\":";
+        json::append_string(out, *state.text);
+    }
+    out += '}';
+}
+
+// The same state as written before: value bits, flags and text all equal.
+bool same_state(const ElementState& a, const ElementState& b) {
+    if (a.image_flags != b.image_flags || a.value.has_value() != b.value.has_value() || a.text != b.text) return false;
+    return !a.value || std::memcmp(&*a.value, &*b.value, sizeof(double)) == 0;
 }
 
 void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>& events) {
@@ -59,6 +61,27 @@ void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>
 }
 
 }  // namespace
+
+// Most elements show what they showed in the record before: their text is copied from
+// the last one written instead of being formatted again, byte for byte the same.
+void TraceWriter::append_states(std::string& out, const std::vector<ElementState>& elements) {
+    if (written_states_.size() != elements.size()) {
+        written_states_.assign(elements.size(), {});
+        written_texts_.assign(elements.size(), {});
+    }
+    out += ",\"elements\":[";
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (i > 0) out += ',';
+        std::string& text = written_texts_[i];
+        if (text.empty() || !same_state(elements[i], written_states_[i])) {
+            text.clear();
+            append_state(text, elements[i]);
+            written_states_[i] = elements[i];
+        }
+        out += text;
+    }
+    out += ']';
+}
 
 std::string& TraceWriter::fresh_line() {
     line_.clear();  // keeps its capacity: one allocation for the whole run
