@@ -233,7 +233,8 @@ LoadedModule LoadedModule::open(const std::filesystem::path& path) {
             reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + linkage_table_offset);
         for (std::size_t i = 0;; ++i) {
             if (i == max_gauges)
-                fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
+                throw HostError("Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) +
+                                " entries");
             GaugeHeader* header = *bounds.check(table + i, "Linkage gauge table");
             if (header == nullptr) break;
             const std::string entry = "Linkage gauge table entry " + std::to_string(i);
@@ -242,7 +243,7 @@ LoadedModule LoadedModule::open(const std::filesystem::path& path) {
             module.gauges_.push_back(header);
         }
     } catch (const HostError& error) {
-        fail(path, error.what());
+        fail(path, error.what());  // names the file once, before the record at fault
     }
     return module;
 }
