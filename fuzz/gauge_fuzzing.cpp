@@ -343,6 +343,25 @@ private:
     Duration entry_start_{};
 };
 
+// The simulator calls every entry with the x87 register stack empty and expects it back
+// so: a value an entry leaves behind (a double result that nobody pops, a pop of a value
+// never pushed) turns the host's floating point into NaNs some calls later. Counts the
+// registers in use from the x87 tag word; always 0 where doubles never touch the x87.
+int x87_registers_in_use() {
+#if defined(__i386__)
+    struct {
+        uint32_t control, status, tag, rest[4];  // fnstenv's 28-byte 32-bit layout
+    } environment;
+    // fnstenv masks every x87 exception; fldenv puts the environment back as it was.
+    __asm__ volatile("fnstenv %0\n\tfldenv %0" : "=m"(environment));
+    int in_use = 0;
+    for (int reg = 0; reg < 8; ++reg) in_use += ((environment.tag >> (2 * reg)) & 3u) != 3u;
+    return in_use;
+#else
+    return 0;
+#endif
+}
+
 }  // namespace
 
 std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const GaugeRules& rules,
@@ -384,6 +403,8 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
             }
             if (action.kind != ActionKind::update) timer.check_entry(where);
             driver.check_text_buffers("an action");
+            KESTREL_REQUIRE(x87_registers_in_use() == 0, where,
+                            std::to_string(x87_registers_in_use()) + " x87 registers left in use");
         } catch (const HostError& error) {
             finding(where.text() + ": " + error.what());
         }

@@ -40,13 +40,36 @@ for build in "$@"; do
     else
         unset KESTREL_FUZZ_ENTRY_MS
     fi
+    # Under the emulator a signal that arrives during x87 code can change the registers
+    # (a plain 32-bit program that checks x87 results while a timer fires gets wrong
+    # results, the same program in 64-bit none). libFuzzer's -timeout works by such a
+    # signal, so there the 32-bit targets run without it: the harness still times every
+    # entry, and the whole run has a wall-clock limit in its place.
+    limit=()
+    emulated=0
+    if [ "$bits" = 32 ] && [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] &&
+        ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
+        emulated=1
+        limit=(timeout --kill-after=10 "$(( seconds + 600 ))")
+        alarm=(-handle_alrm=0)
+    else
+        alarm=()
+    fi
     for program in "$build"/fuzz/*_fuzz; do
         [ -x "$program" ] || continue
         target=$(basename "$program")
-        # Under the emulator, 32-bit ASan now and then reports an overflow in its own code
-        # while the listing throws its refusal; the 64-bit reader target and the damaged-copy
-        # tests cover the reader, so the smoke run leaves this one to the long runs.
-        [ $smoke -eq 1 ] && [ "$bits" = 32 ] && [ "$target" = module_file_fuzz ] && continue
+        # Under the emulator 32-bit ASan takes a wrong range for the main thread's stack
+        # ("ignoring requested __asan_handle_no_return"): every exception thrown leaves stale
+        # poison behind, and soon it reports an overflow in its own code. The readers refuse
+        # bad input by throwing, so there their 32-bit targets run only in the smoke run,
+        # whose fixed inputs pass (the module reader's not even that), and the 64-bit
+        # targets of the same readers do the long runs.
+        case "$target" in module_file_fuzz | scenario_fuzz | trace_fuzz) reader=1 ;; *) reader=0 ;; esac
+        if [ "$emulated" = 1 ] && [ $reader = 1 ] && { [ $smoke -eq 0 ] || [ "$target" = module_file_fuzz ]; }; then
+            rows+=("$(printf '%-22s %3s %10s %8s %-20s %s' "$target" "$bits" - - - \
+                "skipped under the emulator, where 32-bit ASan misreads the stack")")
+            continue
+        fi
         log="$build/fuzz-logs/$target.log"
         artifacts="$build/fuzz-findings/$target/"
         corpus="$build/fuzz-corpus/$target"
@@ -90,16 +113,18 @@ for build in "$@"; do
         fi
         if [ $smoke -eq 1 ]; then
             if [ ${#replay[@]} -gt 0 ]; then
-                "$program" -timeout=1 -artifact_prefix="$artifacts" "${replay[@]}" >>"$log" 2>&1 || status=1
+                "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -artifact_prefix="$artifacts" "${replay[@]}" >>"$log" 2>&1 ||
+                    status=1
             fi
             if [ $status -eq 0 ]; then
-                "$program" -timeout=1 -seed=1 -runs="$smoke_runs" -artifact_prefix="$artifacts" \
+                "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -seed=1 -runs="$smoke_runs" -artifact_prefix="$artifacts" \
                     "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
             fi
             rm -rf "$corpus"
         else
             if [ $status -eq 0 ]; then
-                "$program" -timeout=1 -max_total_time="$seconds" -artifact_prefix="$artifacts" -print_final_stats=1 \
+                "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts" \
+                    -print_final_stats=1 \
                     "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
             fi
         fi
