@@ -362,6 +362,11 @@ int x87_registers_in_use() {
 #endif
 }
 
+void require_x87_stack_empty(const Place& where) {
+    const int in_use = x87_registers_in_use();  // counted once: what runs next may change it
+    KESTREL_REQUIRE(in_use == 0, where, std::to_string(in_use) + " x87 registers left in use");
+}
+
 }  // namespace
 
 std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const GaugeRules& rules,
@@ -388,6 +393,7 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
                     updated = true;
                     timer.check_entry(where);
                     driver.check_text_buffers("an action");
+                    require_x87_stack_empty(where);
                     if (rules.check_update) rules.check_update(update, host, where);
                 }
                 break;
@@ -403,8 +409,7 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
             }
             if (action.kind != ActionKind::update) timer.check_entry(where);
             driver.check_text_buffers("an action");
-            KESTREL_REQUIRE(x87_registers_in_use() == 0, where,
-                            std::to_string(x87_registers_in_use()) + " x87 registers left in use");
+            require_x87_stack_empty(where);
         } catch (const HostError& error) {
             finding(where.text() + ": " + error.what());
         }
