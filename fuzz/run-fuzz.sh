@@ -6,7 +6,8 @@
 # corpus it grew before (BUILD_DIR/fuzz-corpus), one process at a time. --smoke: each
 # committed regression input once, then the committed seeds and FUZZ_SMOKE_RUNS fresh
 # inputs (default 3000 for a 64-bit target, 300 for a 32-bit one, which runs under the
-# emulator here). Exit status 1 if any target found anything.
+# emulator here). Exit status 1 if any target found anything. FUZZ_WALL_SECONDS sets the
+# wall-clock limit of each 32-bit target's run under the emulator (default FUZZ_SECONDS + 600).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD/fuzz
@@ -50,7 +51,7 @@ for build in "$@"; do
     if [ "$bits" = 32 ] && [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] &&
         ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
         emulated=1
-        limit=(timeout --kill-after=10 "$(( seconds + 600 ))")
+        limit=(timeout --kill-after=10 "${FUZZ_WALL_SECONDS:-$(( seconds + 600 ))}")
         alarm=(-handle_alrm=0)
     else
         alarm=()
@@ -114,18 +115,18 @@ for build in "$@"; do
         if [ $smoke -eq 1 ]; then
             if [ ${#replay[@]} -gt 0 ]; then
                 "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -artifact_prefix="$artifacts" "${replay[@]}" >>"$log" 2>&1 ||
-                    status=1
+                    status=$?
             fi
             if [ $status -eq 0 ]; then
                 "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -seed=1 -runs="$smoke_runs" -artifact_prefix="$artifacts" \
-                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
+                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=$?
             fi
             rm -rf "$corpus"
         else
             if [ $status -eq 0 ]; then
                 "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts" \
                     -print_final_stats=1 \
-                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=1
+                    "$corpus" "${seeds[@]}" >>"$log" 2>&1 || status=$?
             fi
         fi
         runs=$(grep -oE '^Done [0-9]+ runs' "$log" | tail -n 1 | grep -oE '[0-9]+')
@@ -137,6 +138,9 @@ for build in "$@"; do
         if [ $status -ne 0 ]; then
             failed=1
             finding=$(grep -m1 -E 'FINDING|ERROR: (AddressSanitizer|libFuzzer)|runtime error' "$log" | cut -c1-110)
+            if [ -z "$finding" ] && { [ $status -eq 124 ] || [ $status -eq 137 ]; }; then
+                finding="hang: stopped at the wall-clock limit, see $log"
+            fi
             [ -n "$finding" ] || finding="failed, see $log"
         fi
         rows+=("$(printf '%-22s %3s %10s %8s %-20s %s' "$target" "$bits" "${runs:--}" "$per_second" "${cov:--}" "$finding")")
