@@ -25,9 +25,6 @@
 namespace kestrel {
 namespace {
 
-// A module that names more gauges than this has lost its NULL entry.
-constexpr std::size_t max_gauges = 256;
-
 [[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
     throw HostError(path.string() + ": " + what);
 }
@@ -227,20 +224,11 @@ LoadedModule LoadedModule::open(const std::filesystem::path& path) {
         module.linkage_ = bounds.check(static_cast<const LinkageHead*>(linkage), "Linkage");
         module.import_table_ = const_cast<ImportTableRecord*>(
             bounds.check(static_cast<const ImportTableRecord*>(import_table), "ImportTable"));
-        // The table sits inline after the fixed words; it ends at its NULL entry. Each
-        // header, and its name where it has one, lies inside the image.
-        const auto* table =
-            reinterpret_cast<GaugeHeader* const*>(static_cast<const unsigned char*>(linkage) + linkage_table_offset);
-        for (std::size_t i = 0;; ++i) {
-            if (i == max_gauges)
-                throw HostError("Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) +
-                                " entries");
-            GaugeHeader* header = *bounds.check(table + i, "Linkage gauge table");
-            if (header == nullptr) break;
-            const std::string entry = "Linkage gauge table entry " + std::to_string(i);
-            bounds.check(header, entry);
-            if (header->gauge_name != nullptr) bounds.string(header->gauge_name, max_record_text, entry + " name");
-            module.gauges_.push_back(header);
+        // Each gauge's name, where it has one, lies inside the image too.
+        module.gauges_ = read_gauge_table(*module.linkage_, bounds);
+        for (std::size_t i = 0; i < module.gauges_.size(); ++i) {
+            if (const char* name = module.gauges_[i]->gauge_name)
+                bounds.string(name, max_record_text, "Linkage gauge table entry " + std::to_string(i) + " name");
         }
     } catch (const HostError& error) {
         fail(path, error.what());  // names the file once, before the record at fault

@@ -29,6 +29,20 @@ std::string_view RecordBounds::string(const char* address, std::size_t max_lengt
     return {address, length};
 }
 
+std::vector<GaugeHeader*> read_gauge_table(const LinkageHead& linkage, const RecordBounds& bounds) {
+    const auto* table =
+        reinterpret_cast<GaugeHeader* const*>(reinterpret_cast<const unsigned char*>(&linkage) + linkage_table_offset);
+    std::vector<GaugeHeader*> gauges;
+    for (std::size_t i = 0;; ++i) {
+        if (i == max_gauges)
+            throw HostError("Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
+        GaugeHeader* header = *bounds.check(table + i, "Linkage gauge table");
+        if (header == nullptr) return gauges;
+        bounds.check(header, "Linkage gauge table entry " + std::to_string(i));
+        gauges.push_back(header);
+    }
+}
+
 std::size_t element_record_size(uint32_t kind) {
     switch (kind) {
         case static_image_element: return sizeof(StaticImageElement);

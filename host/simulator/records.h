@@ -40,6 +40,13 @@ inline constexpr RecordBounds no_bounds{};
 // Longest name or tooltip text the host reads from a module.
 inline constexpr std::size_t max_record_text = 1024;
 
+// Linkage's gauge table, which sits inline after its fixed words and ends at its NULL
+// entry: the headers it names, each entry and header inside the bounds. Throws HostError
+// on a record outside them, or on a table with no NULL entry within max_gauges entries
+// (a module that names more gauges has lost its NULL entry).
+inline constexpr std::size_t max_gauges = 256;
+std::vector<GaugeHeader*> read_gauge_table(const LinkageHead& linkage, const RecordBounds& bounds);
+
 // One element of a tree in drawing order (pre-order, depth first: an element before its
 // children, earlier children before later ones).
 struct ElementEntry {

@@ -18,7 +18,6 @@ namespace {
 // Bounds on what a module file may claim; a gauge module is far below each of them.
 constexpr std::size_t max_file_size = 64u << 20;
 constexpr uint64_t max_image_size = 16u << 20;
-constexpr std::size_t max_gauges = 256;
 constexpr uint32_t max_symbols = 1u << 20;
 
 [[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
@@ -219,15 +218,7 @@ StoredModule StoredModule::from_bytes(const std::filesystem::path& path, const s
         const unsigned char* import_table = record(records.second, "ImportTable");
         module.linkage_ = bounds.check(reinterpret_cast<const LinkageHead*>(linkage), "Linkage");
         module.import_table_ = bounds.check(reinterpret_cast<const ImportTableRecord*>(import_table), "ImportTable");
-        // The table sits inline after the fixed words; it ends at its NULL entry.
-        const auto* table = reinterpret_cast<GaugeHeader* const*>(linkage + linkage_table_offset);
-        for (std::size_t i = 0;; ++i) {
-            if (i == max_gauges)
-                fail(path, "Linkage gauge table has no NULL entry within " + std::to_string(max_gauges) + " entries");
-            const GaugeHeader* header = *bounds.check(table + i, "Linkage gauge table");
-            if (header == nullptr) break;
-            module.gauges_.push_back(bounds.check(header, "Linkage gauge table entry " + std::to_string(i)));
-        }
+        for (const GaugeHeader* header : read_gauge_table(*module.linkage_, bounds)) module.gauges_.push_back(header);
     } catch (const HostError& error) {
         const std::string message = error.what();
         if (message.rfind(path.string() + ": ", 0) == 0) throw;
