@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "bench_scratch.h"
-#include "run_command.h"
+#include "run_status.h"
 #include "scenario_process.h"
 #include "trace.h"
 

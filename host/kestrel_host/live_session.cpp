@@ -1,7 +1,7 @@
 // The live session inside the 32-bit host: loads one module, drives every gauge it has,
 // and plays scenario commands read line by line from standard input. Each line gets one
 // JSON line back: every gauge's element states and key events, or what went wrong.
-#include "session_command.h"
+#include "live_session.h"
 
 #include <cstdio>
 #include <exception>
@@ -19,7 +19,7 @@
 #include "json.h"
 #include "loader.h"
 #include "records.h"
-#include "run_command.h"
+#include "scenario_runner.h"
 #include "scenario.h"
 #include "services.h"
 #include "trace.h"

@@ -2,7 +2,7 @@
 // each command through the gauge driver, records everything in the trace and checks the
 // expectations. Before each command it writes (and flushes) the command's line, so that
 // a crash or a hang inside the module can be traced back to the line that caused it.
-#include "run_command.h"
+#include "scenario_runner.h"
 
 #include <cctype>
 #include <cstdio>

@@ -657,7 +657,7 @@ int serve(int argc, char** argv, const fs::path& source_root) {
         return exit_bad_input;
     }
     // The page ships with the bench's sources; the server reads it once.
-    const fs::path page = options.root / "host" / "serve" / "page";
+    const fs::path page = options.root / "host" / "kestrel_bench" / "serve" / "page";
     std::vector<std::pair<std::string, std::pair<std::string, std::string>>> page_files;
     for (const auto& [name, type] : {std::pair{"index.html", "text/html; charset=utf-8"},
                                      std::pair{"page.js", "text/javascript; charset=utf-8"},

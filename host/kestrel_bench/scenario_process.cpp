@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "run_command.h"
+#include "run_status.h"
 
 namespace kestrel::bench {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "module_listing.h"
 #include "loader.h"
-#include "run_command.h"
-#include "session_command.h"
+#include "scenario_runner.h"
+#include "live_session.h"
 
 namespace {
 

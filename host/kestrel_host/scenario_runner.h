@@ -2,13 +2,9 @@
 // expectations and writes the trace that the bench draws from.
 #pragma once
 
-namespace kestrel {
+#include "run_status.h"
 
-// Exit statuses of a run, which the bench reads.
-inline constexpr int run_passed = 0;
-inline constexpr int run_expectation_failed = 1;
-inline constexpr int run_bad_scenario = 2;  // malformed scenario or command line
-inline constexpr int run_host_error = 3;    // the module could not be loaded or broke a host rule
+namespace kestrel {
 
 // argv holds the arguments after "run": SCENARIO [--trace FILE] [--modules DIR] [--real-module]
 // [--module FILE]. The module is NAME plus this build's extension in the modules directory
