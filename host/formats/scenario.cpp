@@ -369,18 +369,6 @@ Scenario read_scenario(const std::filesystem::path& path) {
     return parse_scenario(text.str(), path.string());
 }
 
-std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
-                                       const std::string& extension) {
-    auto lower = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    const std::string wanted = lower(name + extension);
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        if (lower(entry.path().filename().string()) == wanted) return entry.path();
-    return {};
-}
-
 std::string quote_text(std::string_view text) {
     std::string quoted = "\"";
     for (unsigned char c : text) {

@@ -106,12 +106,6 @@ bool is_expectation(const Action& action);
 bool is_valid_element_label(std::string_view label);
 bool is_valid_picture_label(std::string_view label);
 
-// The file of a module in a directory: NAME plus extension, in any letter case (the panel
-// module ships as KESTREL.GAU). Empty when there is none; throws std::filesystem's error
-// when the directory cannot be read.
-std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
-                                       const std::string& extension);
-
 // Text in scenario quoting: double quotes, with \" \\ and \xHH for other bytes.
 std::string quote_text(std::string_view text);
 std::string format_key_event(const KeyEventSpec& event);  // "0x1024C=1000"

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "module_lookup.h"
 #include "renderer.h"
 #include "scenario.h"
 #include "scenario_process.h"
@@ -338,7 +339,7 @@ private:
         auto it = pictures_.find(module);
         if (it != pictures_.end()) return it->second;
         const fs::path directory = gau_directory(options_);
-        fs::path gau = fs::exists(directory) ? scenario::find_module_file(directory, module, ".gau") : fs::path();
+        fs::path gau = fs::exists(directory) ? find_module_file(directory, module, ".gau") : fs::path();
         if (gau.empty())
             throw UsageError(directory.string() + ": no " + module + ".gau to draw the pictures from (build it with 'make dist')");
         return pictures_.emplace(module, picture::PictureSet::from_module(gau)).first->second;

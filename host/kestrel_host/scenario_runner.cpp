@@ -22,6 +22,7 @@
 
 #include "driver.h"
 #include "loader.h"
+#include "module_lookup.h"
 #include "scenario.h"
 #include "services.h"
 #include "trace.h"
@@ -57,15 +58,7 @@ fs::path program_directory() {
 // The module file for a scenario's module name in a directory: this build's format, or
 // the real Windows module (which the native host maps itself) when asked.
 fs::path resolve_module(const fs::path& directory, const std::string& name, bool real_module) {
-    const std::string extension = real_module ? ".gau" : module_extension;
-    fs::path found;
-    try {
-        found = find_module_file(directory, name, extension);
-    } catch (const fs::filesystem_error& error) {
-        throw HostError(directory.string() + ": cannot list the module directory (" + error.code().message() + ")");
-    }
-    if (found.empty()) throw HostError(directory.string() + ": no module " + name + extension);
-    return found;
+    return require_module_file(directory, name, real_module ? ".gau" : module_extension);
 }
 
 struct Options {

@@ -25,6 +25,7 @@
 
 #include "host_session.h"
 #include "json.h"
+#include "module_lookup.h"
 #include "png.h"
 #include "renderer.h"
 #include "scenario.h"
@@ -128,9 +129,11 @@ struct ModuleFiles {
 };
 
 fs::path find_or_fail(const fs::path& directory, const std::string& name, const std::string& extension) {
-    const fs::path found = fs::is_directory(directory) ? scenario::find_module_file(directory, name, extension) : fs::path();
-    if (found.empty()) throw UsageError(directory.string() + ": no module " + name + extension);
-    return found;
+    try {
+        return require_module_file(directory, name, extension);
+    } catch (const ModuleNotFound& error) {
+        throw UsageError(error.what());
+    }
 }
 
 ModuleFiles module_files(const Options& options) {

@@ -1,0 +1,36 @@
+// Finding a module file by the name a scenario or a panel gives it: NAME plus an
+// extension, in any letter case (the panel module ships as KESTREL.GAU), in one folder.
+// The host, the bench and the live panel all look modules up here.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// No module of that name: what() names the folder, the file wanted and the modules that
+// are there, e.g. "dist: no module KESTREL_TIMR.gau (it has KESTREL.GAU, KESTREL_TIMER.gau)".
+class ModuleNotFound : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file of module NAME in a folder, or an empty path when there is none. Throws
+// ModuleNotFound when the folder cannot be read.
+std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
+                                       const std::string& extension);
+
+// The file names in a folder that end in the extension (any case), sorted.
+std::vector<std::string> module_files_in(const std::filesystem::path& directory, const std::string& extension);
+
+// The file of module NAME, or ModuleNotFound listing the modules the folder has.
+std::filesystem::path require_module_file(const std::filesystem::path& directory, const std::string& name,
+                                          const std::string& extension);
+
+// A path as the user wrote it, with forward slashes on every platform: for messages and
+// for the module file a trace names.
+std::string display_path(const std::filesystem::path& path);
+
+}  // namespace kestrel
