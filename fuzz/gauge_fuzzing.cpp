@@ -18,6 +18,10 @@
 #include <map>
 #include <memory>
 
+#include "executor.h"
+#include "numbers.h"
+#include "records.h"
+
 namespace kestrel::fuzz {
 
 void finding(const std::string& message) {
@@ -72,11 +76,10 @@ TwinModule::TwinModule(const std::string& path) {
     void* linkage = dlsym(handle_, "Linkage");
     import_table_ = static_cast<ImportTableRecord*>(dlsym(handle_, "ImportTable"));
     if (linkage == nullptr || import_table_ == nullptr) finding(path + " lacks Linkage or ImportTable");
-    auto* const* table = reinterpret_cast<GaugeHeader* const*>(static_cast<char*>(linkage) +
-                                                               linkage_table_offset);
-    for (std::size_t i = 0; table[i] != nullptr; ++i) {
-        if (i == 64) finding(path + ": gauge table without its NULL entry");
-        gauges_.push_back(table[i]);
+    try {
+        gauges_ = read_gauge_table(*static_cast<const LinkageHead*>(linkage), no_bounds);
+    } catch (const HostError& error) {
+        finding(path + ": " + error.what());
     }
 
     link_map* map = nullptr;
@@ -272,12 +275,6 @@ std::string Action::describe() const {
 
 namespace {
 
-std::string hex_word(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%" PRIx32, value);
-    return text;
-}
-
 std::vector<std::string> visible_state(const GaugeDriver& driver, const UpdateResult* update) {
     std::vector<std::string> samples;
     const auto& elements = driver.elements();
@@ -376,44 +373,45 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
     if (driver.elements().size() != rules.element_count)
         finding(rules.gauge_name + " has " + std::to_string(driver.elements().size()) + " elements, the checks expect " +
                 std::to_string(rules.element_count));
-    UpdateResult update;  // one storage for every update of the run
+    PanelExecutor executor(host, {&driver});
     for (std::size_t step = 0; step < actions.size(); ++step) {
         const Action& action = actions[step];
         const Place where{step, &action};
         bool updated = false;
         EntryTimer timer;
         timer.start_entry();
+        ActionReport report;
         try {
             switch (action.kind) {
-            case ActionKind::set_var: host.set_var(action.id, action.value); break;
+            case ActionKind::set_var: executor.set_var(action.id, action.value); break;
             case ActionKind::update:
+                // One update at a time, so that each entry is timed and checked alone.
                 for (uint32_t i = 0; i < action.id; ++i) {
                     timer.start_entry();
-                    driver.update(update);
+                    ActionReport one = executor.update(1);
                     updated = true;
                     timer.check_entry(where);
-                    driver.check_text_buffers("an action");
                     require_x87_stack_empty(where);
-                    if (rules.check_update) rules.check_update(update, host, where);
+                    if (rules.check_update) rules.check_update(executor.last_update(0), host, where);
+                    if (report.sent.empty()) report = std::move(one);
+                    else report.sent[0].insert(report.sent[0].end(), one.sent[0].begin(), one.sent[0].end());
                 }
                 break;
-            case ActionKind::click: driver.click(action.x, action.y, action.word); break;
-            case ActionKind::service: driver.gauge_callback(static_cast<int32_t>(action.id), action.word); break;
-            case ActionKind::key_event:
-                host.send_key_event(action.id, action.word);
-                host.deliver_pending_key_events();
+            case ActionKind::click: report = executor.click(0, action.x, action.y, action.word); break;
+            case ActionKind::service:
+                report = executor.service(0, static_cast<int32_t>(action.id), action.word);
                 break;
+            case ActionKind::key_event: report = executor.key(0, {action.id, action.word}); break;
             case ActionKind::standard_routine:
-                driver.run_standard_routine(static_cast<StandardRoutineId>(action.id), action.word);
+                report = executor.standard_routine(0, static_cast<StandardRoutineId>(action.id), action.word);
                 break;
             }
             if (action.kind != ActionKind::update) timer.check_entry(where);
-            driver.check_text_buffers("an action");
             require_x87_stack_empty(where);
         } catch (const HostError& error) {
             finding(where.text() + ": " + error.what());
         }
-        const std::vector<KeyEvent> events = host.take_key_events();
+        const std::vector<KeyEvent> events = report.sent.empty() ? std::vector<KeyEvent>{} : report.sent[0];
         for (const KeyEvent& event : events) {
             if (!rules.sent_events.contains(event.id))
  finding(where.text() + ": sent key event " + hex_word(event.id) + " that the gauge never sends");
@@ -421,7 +419,7 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
         if (rules.check_action) rules.check_action(action, driver, host, events, where);
         if (observe) {
             observations.push_back({action.describe(), events,
-                                    visible_state(driver, updated ? &update : nullptr)});
+                                    visible_state(driver, updated ? &executor.last_update(0) : nullptr)});
         }
     }
     return observations;
@@ -446,11 +444,7 @@ double value_of(const UpdateResult& update, std::size_t element, const Place& wh
     return *update.samples[element].value;
 }
 
-std::string show(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
+std::string show(double value) { return exact_number(value); }
 
 TwinModule& twin_module(const std::string& file) {
     // Both files at most; a module stays loaded for the life of the process.

@@ -2,7 +2,9 @@
 // the file, the line and what was expected there.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <variant>
 
 #include "scenario.h"
 
@@ -56,7 +58,7 @@ TEST(BenchScenario, ReadsEveryCommandWithItsLineAndDefaults) {
     EXPECT_EQ(std::get<Click>(s.commands[3].action).flags, default_click_flags);
     EXPECT_EQ(std::get<Click>(s.commands[4].action).flags, 0x80000000u);
     EXPECT_EQ(std::get<CallService>(s.commands[5].action).service_id, 6);
-    EXPECT_EQ(std::get<SendKey>(s.commands[6].action).event, (KeyEventSpec{0x10356, 0xFFFFFFFF}));
+    EXPECT_EQ(std::get<SendKey>(s.commands[6].action).event, (KeyEvent{0x10356, 0xFFFFFFFF}));
     EXPECT_EQ(std::get<TakePicture>(s.commands[7].action).label, "lit-1");
     EXPECT_EQ(std::get<ExpectText>(s.commands[8].action).text, " 9:05 # not a comment");
     EXPECT_EQ(s.commands[8].text, "expect text 0.1 \" 9:05 # not a comment\"");
@@ -65,7 +67,7 @@ TEST(BenchScenario, ReadsEveryCommandWithItsLineAndDefaults) {
     EXPECT_TRUE(std::get<ExpectHidden>(s.commands[11].action).hidden);
     EXPECT_FALSE(std::get<ExpectHidden>(s.commands[12].action).hidden);
     EXPECT_EQ(std::get<ExpectKeys>(s.commands[13].action).events,
-              (std::vector<KeyEventSpec>{{0x1024C, 1000}, {0x10356, 0}}));
+              (std::vector<KeyEvent>{{0x1024C, 1000}, {0x10356, 0}}));
     EXPECT_TRUE(std::get<ExpectKeys>(s.commands[14].action).events.empty());
     EXPECT_TRUE(is_expectation(s.commands[14].action));
     EXPECT_FALSE(is_expectation(s.commands[7].action));
@@ -97,9 +99,9 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
     EXPECT_EQ(parse_error(head + "expect text 0.1 \"\\q\"\n"),
               "s.scenario:3: unknown escape '\\q' in a quoted text (use \\\", \\\\ or \\xHH)");
     EXPECT_EQ(parse_error(head + "expect value 1.2 3\n"),
-              "s.scenario:3: expected an element label such as 0 or 0.1.0, found '1.2'");
+              "s.scenario:3: expected an element as its drawing-order index such as [3] or its tree path such as 0.1.0, found '1.2'");
     EXPECT_EQ(parse_error(head + "expect value 0..1 3\n"),
-              "s.scenario:3: expected an element label such as 0 or 0.1.0, found '0..1'");
+              "s.scenario:3: expected an element as its drawing-order index such as [3] or its tree path such as 0.1.0, found '0..1'");
     EXPECT_EQ(parse_error(head + "expect keys 0x1024C\n"),
               "s.scenario:3: expected a key event as ID=VALUE (e.g. 0x1024C=1000), found '0x1024C'");
     EXPECT_EQ(parse_error(head + "expect colour 0.1 3\n"),
@@ -127,8 +129,39 @@ TEST(BenchScenario, UnreadableFileIsNamed) {
         read_scenario("/nonexistent/x.scenario");
         FAIL() << "no error";
     } catch (const ScenarioError& error) {
-        EXPECT_STREQ(error.what(), "/nonexistent/x.scenario:0: cannot open the scenario file");
+        EXPECT_STREQ(error.what(), "/nonexistent/x.scenario: cannot read the scenario: no such file");
     }
+}
+
+TEST(BenchScenario, ElementsByDrawingOrderIndexAndPath) {
+    const Scenario s = parse_scenario(head + "expect value [27] 1\nexpect text 0.1 \"a\"\n", "s.scenario");
+    ASSERT_EQ(s.commands.size(), 2u);
+    EXPECT_EQ(std::get<ExpectValue>(s.commands[0].action).element, "[27]");
+    EXPECT_EQ(element_index_label("[27]"), std::optional<std::size_t>(27));
+    EXPECT_EQ(element_index_label("0.1"), std::nullopt);
+    for (const char* bad : {"[]", "[-1]", "[1x]", "[12345678]", "27", "[27"})
+        EXPECT_NE(parse_error(head + "expect value " + bad + " 1\n"), "") << bad;
+}
+
+TEST(BenchScenario, LimitsAreCheckedWhenTheScenarioIsRead) {
+    EXPECT_EQ(parse_error(head + "update 200000\nupdate 50000\n"), "");
+    EXPECT_EQ(parse_error(head + "update 200000\nupdate 50000\nupdate\n"),
+              "s.scenario:5: the scenario runs 250001 updates by this line, more than the 250000 a scenario may run");
+    EXPECT_EQ(parse_error(head + "update 100000000\n"),
+              "s.scenario:3: a number of updates must lie between 1 and 250000, found '100000000'");
+    const Scenario s = parse_scenario(head + "update\n", "s.scenario");
+    EXPECT_EQ(s.module_line, 1);
+    EXPECT_EQ(s.gauge_line, 2);
+}
+
+TEST(BenchScenario, ClicksMustLieOnTheGaugesPicture) {
+    EXPECT_TRUE(click_on_gauge({0, 0, 0}, 804, 107));
+    EXPECT_TRUE(click_on_gauge({803, 106, 0}, 804, 107));
+    EXPECT_FALSE(click_on_gauge({804, 10, 0}, 804, 107));
+    EXPECT_FALSE(click_on_gauge({10, 107, 0}, 804, 107));
+    EXPECT_FALSE(click_on_gauge({-5, 10, 0}, 804, 107));
+    EXPECT_EQ(click_outside_gauge({2000, 2000, 0}, "AP", 804, 107),
+              "pixel (2000, 2000) is outside gauge AP (804 by 107 pixels, from (0, 0) to (803, 106))");
 }
 
 }  // namespace

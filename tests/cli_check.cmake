@@ -1,5 +1,6 @@
 # Runs PROGRAM (under EMULATOR, if set) with ARGS (separated by '|') and checks its exit
-# status and that its whole stderr matches EXPECT_STDERR.
+# status, that its whole stderr matches EXPECT_STDERR and, when given, that its stdout
+# matches EXPECT_STDOUT.
 string(REPLACE "|" ";" arguments "${ARGS}")
 set(command ${PROGRAM} ${arguments})
 if(EMULATOR)
@@ -13,4 +14,7 @@ if(NOT status EQUAL EXPECT_STATUS)
 endif()
 if(NOT err MATCHES "${EXPECT_STDERR}")
   message(FATAL_ERROR "stderr does not match ${EXPECT_STDERR}:\n${err}")
+endif()
+if(DEFINED EXPECT_STDOUT AND NOT out MATCHES "${EXPECT_STDOUT}")
+  message(FATAL_ERROR "stdout does not match ${EXPECT_STDOUT}:\n${out}")
 endif()

@@ -9,13 +9,17 @@
 #include <limits>
 
 namespace kestrel::json {
-void append_string(std::string& out, std::string_view bytes) {
+namespace {
+
+// Escapes what JSON requires; bytes from 0x7F up either become code points of their own
+// number (a trace's bytes) or pass as they are (text that is already UTF-8).
+void append_escaped(std::string& out, std::string_view text, bool bytes_as_code_points) {
     out += '"';
-    for (unsigned char c : bytes) {
+    for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
+        } else if (c < 0x20 || (bytes_as_code_points && c >= 0x7F)) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04X", c);
             out += escape;
@@ -25,6 +29,12 @@ void append_string(std::string& out, std::string_view bytes) {
     }
     out += '"';
 }
+
+}  // namespace
+
+void append_string(std::string& out, std::string_view bytes) { append_escaped(out, bytes, true); }
+
+void append_utf8(std::string& out, std::string_view text) { append_escaped(out, text, false); }
 
 void append_number(std::string& out, double value) {
     if (std::isnan(value)) {

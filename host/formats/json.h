@@ -10,7 +10,8 @@
 namespace kestrel::json {
 
 // Appending JSON to a line under construction.
-void append_string(std::string& out, std::string_view bytes);  // bytes >= 0x80 as \u00XX
+void append_string(std::string& out, std::string_view bytes);  // bytes >= 0x7F as \u00XX
+void append_utf8(std::string& out, std::string_view text);      // text already UTF-8, kept whole
 void append_number(std::string& out, double value);             // shortest exact form
 void append_integer(std::string& out, int64_t value);
 

@@ -2,6 +2,8 @@
 // every word against what its command expects and names the line of the first fault.
 #include "scenario.h"
 
+#include "module_lookup.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -15,7 +17,7 @@
 namespace kestrel::scenario {
 
 ScenarioError::ScenarioError(const std::string& file, int line, const std::string& what)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + what), line_(line) {}
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what), line_(line) {}
 
 std::string Scenario::name() const { return std::filesystem::path(file).stem().string(); }
 
@@ -144,9 +146,10 @@ public:
     }
 
     std::string element_label() {
-        std::string label = plain("an element label (its drawing-order path, e.g. 0.1.0)");
+        std::string label = plain("an element: its drawing-order index such as [3], or its tree path such as 0.1.0");
         if (!is_valid_element_label(label))
-            reader_.fail("expected an element label such as 0 or 0.1.0, found '" + label + "'");
+            reader_.fail("expected an element as its drawing-order index such as [3] or its tree path such as 0.1.0, found '" +
+                         label + "'");
         return label;
     }
 
@@ -189,7 +192,7 @@ private:
     std::string command_;
 };
 
-KeyEventSpec parse_key_event(const LineReader& reader, const std::string& word) {
+KeyEvent parse_key_event(const LineReader& reader, const std::string& word) {
     const auto equals = word.find('=');
     if (equals == std::string::npos)
         reader.fail("expected a key event as ID=VALUE (e.g. 0x1024C=1000), found '" + word + "'");
@@ -206,7 +209,7 @@ Action parse_expectation(const LineReader& reader, Arguments& args) {
     const std::string what = args.plain("what to expect: text, value, flags, hidden, shown or keys");
     if (what == "text") {
         std::string element = args.element_label();
-        const Word& text = args.take("the expected text in double quotes");
+        const Word& text = args.take("the text to expect, in double quotes");
         if (!text.quoted) reader.fail("expected the text in double quotes, e.g. \" 9:05\", found '" + text.text + "'");
         return ExpectText{std::move(element), text.text};
     }
@@ -232,7 +235,26 @@ Action parse_expectation(const LineReader& reader, Arguments& args) {
 
 }  // namespace
 
+std::optional<std::size_t> element_index_label(std::string_view label) {
+    if (label.size() < 3 || label.size() > 7 || label.front() != '[' || label.back() != ']') return std::nullopt;
+    std::size_t index = 0;
+    const auto [end, error] = std::from_chars(label.data() + 1, label.data() + label.size() - 1, index);
+    if (error != std::errc() || end != label.data() + label.size() - 1) return std::nullopt;
+    return index;
+}
+
+bool click_on_gauge(const Click& click, int width, int height) {
+    return click.x >= 0 && click.y >= 0 && click.x < width && click.y < height;
+}
+
+std::string click_outside_gauge(const Click& click, const std::string& gauge, int width, int height) {
+    return "pixel (" + std::to_string(click.x) + ", " + std::to_string(click.y) + ") is outside gauge " + gauge + " (" +
+           std::to_string(width) + " by " + std::to_string(height) + " pixels, from (0, 0) to (" +
+           std::to_string(width - 1) + ", " + std::to_string(height - 1) + "))";
+}
+
 bool is_valid_element_label(std::string_view label) {
+    if (element_index_label(label)) return true;
     // Digits separated by single dots, starting with the root "0".
     if (label.empty() || label.front() == '.' || label.back() == '.') return false;
     if (label.substr(0, 1) != "0" || (label.size() > 1 && label[1] != '.')) return false;
@@ -264,6 +286,7 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
     int line_number = 0;
     int module_line = 0;
     int gauge_line = 0;
+    uint64_t total_updates = 0;
     std::unordered_map<std::string, int> picture_lines;  // label to the line that took it
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -315,7 +338,11 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
             RunUpdates updates{1};
             if (args.more())
                 updates.count = static_cast<uint64_t>(args.integer(
-                    "a number of updates", 1, static_cast<int64_t>(max_updates_per_command)));
+                    "a number of updates", 1, static_cast<int64_t>(max_updates_per_scenario)));
+            total_updates += updates.count;
+            if (total_updates > max_updates_per_scenario)
+                reader.fail("the scenario runs " + std::to_string(total_updates) + " updates by this line, more than the " +
+                            std::to_string(max_updates_per_scenario) + " a scenario may run");
             action = updates;
         } else if (name == "click") {
             Click click{};
@@ -349,6 +376,8 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
         args.finish();
         scenario.commands.push_back({line_number, std::move(written), std::move(action)});
     }
+    scenario.module_line = module_line;
+    scenario.gauge_line = gauge_line;
     if (module_line == 0 || gauge_line == 0)
         throw ScenarioError(file, std::max(line_number, 1),
                             std::string("expected a '") + (module_line == 0 ? "module" : "gauge") +
@@ -357,16 +386,22 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
 }
 
 Scenario read_scenario(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ScenarioError(path.string(), 0, "cannot open the scenario file");
+    const std::string name = display_path(path);
     std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw ScenarioError(name, 0, "cannot read the scenario: it is a folder");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ScenarioError(name, 0,
+                            std::string("cannot read the scenario: ") +
+                                (std::filesystem::exists(path, error) ? "permission denied" : "no such file"));
     if (const auto size = std::filesystem::file_size(path, error); !error && size > max_scenario_bytes)
-        throw ScenarioError(path.string(), 0,
+        throw ScenarioError(name, 0,
                             "expected a scenario of at most " + std::to_string(max_scenario_bytes) + " bytes, found " +
                                 std::to_string(size));
     std::ostringstream text;
     text << in.rdbuf();
-    return parse_scenario(text.str(), path.string());
+    return parse_scenario(text.str(), name);
 }
 
 std::string quote_text(std::string_view text) {
@@ -386,7 +421,7 @@ std::string quote_text(std::string_view text) {
     return quoted + "\"";
 }
 
-std::string format_key_event(const KeyEventSpec& event) {
+std::string format_key_event(const KeyEvent& event) {
     char text[40];
     std::snprintf(text, sizeof text, "0x%X=%d", event.id, static_cast<int32_t>(event.value));
     return text;

@@ -5,13 +5,18 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "key_event.h"
+
 namespace kestrel::scenario {
+
+using kestrel::KeyEvent;
 
 // A malformed scenario: what() reads "file:line: what was expected".
 class ScenarioError : public std::runtime_error {
@@ -27,8 +32,9 @@ private:
 inline constexpr uint32_t default_click_flags = 0x20000000;
 // A scenario is a short script written by hand; a file beyond this is not one.
 inline constexpr std::uintmax_t max_scenario_bytes = 4u << 20;
-// More updates than this in one command is taken as a typing mistake.
-inline constexpr uint64_t max_updates_per_command = 100'000'000;
+// Updates in one scenario, all commands together: almost four hours of the host's 18
+// updates a second, and a trace that stays within what the reader takes.
+inline constexpr uint64_t max_updates_per_scenario = 250'000;
 
 struct SetVariable {
     uint32_t token;
@@ -46,19 +52,16 @@ struct CallService {
     int32_t service_id;
     uint32_t extra;
 };
-struct KeyEventSpec {
-    uint32_t id;
-    uint32_t value;  // a negative value as its two's-complement word
-    bool operator==(const KeyEventSpec&) const = default;
-};
 struct SendKey {
-    KeyEventSpec event;
+    KeyEvent event;
 };
 struct TakePicture {
     std::string label;  // letters, digits, '-', '_' and '.': also a file name
 };
+// Elements are named by their place in the drawing order, "[27]", as `kestrel-host
+// inspect` numbers them, or by their path in the element tree, "0.1.0".
 struct ExpectText {
-    std::string element;  // drawing-order label, e.g. "0.1"
+    std::string element;
     std::string text;     // the bytes the read-out's buffer holds
 };
 struct ExpectValue {
@@ -75,7 +78,7 @@ struct ExpectHidden {
 };
 // The key events that module code sent since the previous `expect keys` (or the start).
 struct ExpectKeys {
-    std::vector<KeyEventSpec> events;  // empty: `expect keys none`
+    std::vector<KeyEvent> events;  // empty: `expect keys none`
 };
 
 using Action = std::variant<SetVariable, RunUpdates, Click, CallService, SendKey, TakePicture, ExpectText,
@@ -91,6 +94,8 @@ struct Scenario {
     std::string file;    // as named to the parser; used in every message
     std::string module;  // module name without extension, e.g. "KESTREL_TIMER"
     std::string gauge;   // gauge name as stored, e.g. "Digital_Clock"
+    int module_line = 0;  // the lines that name them, for messages
+    int gauge_line = 0;
     std::vector<Command> commands;
 
     // The scenario's name for reports and output files: the file name without extension.
@@ -104,10 +109,17 @@ Scenario read_scenario(const std::filesystem::path& path);
 
 bool is_expectation(const Action& action);
 bool is_valid_element_label(std::string_view label);
+// "[N]": the drawing-order index; nullopt for a tree path or anything else.
+std::optional<std::size_t> element_index_label(std::string_view label);
+
+// A click lies on the gauge when it is inside its picture, width by height pixels; the
+// message for one that is not names the gauge and its size.
+bool click_on_gauge(const Click& click, int width, int height);
+std::string click_outside_gauge(const Click& click, const std::string& gauge, int width, int height);
 bool is_valid_picture_label(std::string_view label);
 
 // Text in scenario quoting: double quotes, with \" \\ and \xHH for other bytes.
 std::string quote_text(std::string_view text);
-std::string format_key_event(const KeyEventSpec& event);  // "0x1024C=1000"
+std::string format_key_event(const KeyEvent& event);  // "0x1024C=1000"
 
 }  // namespace kestrel::scenario

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "key_event.h"
+
 namespace kestrel::trace {
 
 class TraceError : public std::runtime_error {
@@ -89,11 +91,7 @@ struct ElementState {
     std::optional<std::string> text;
 };
 
-struct KeyEvent {
-    uint32_t id = 0;
-    uint32_t value = 0;
-    bool operator==(const KeyEvent&) const = default;
-};
+using kestrel::KeyEvent;
 
 // Appends key events as the trace stores them: [[id,value],...].
 void append_key_events(std::string& out, const std::vector<KeyEvent>& events);

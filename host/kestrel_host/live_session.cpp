@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "driver.h"
+#include "executor.h"
 #include "json.h"
 #include "loader.h"
 #include "records.h"
-#include "scenario_runner.h"
+#include "module_lookup.h"
+#include "run_status.h"
 #include "scenario.h"
 #include "services.h"
 #include "trace.h"
@@ -38,43 +40,35 @@ constexpr uint64_t max_updates_per_line = 10'000;
 // otherwise grow the log for as long as the session lasts.
 constexpr uint64_t lookup_recording_updates = 36;
 
+// What the current command did to one gauge, for the answer.
 struct LiveGauge {
     std::unique_ptr<GaugeDriver> driver;
-    std::vector<std::optional<double>> values;  // as the last update left them
-    std::vector<trace::KeyEvent> sent;          // during the current command
-    std::optional<std::size_t> area;            // the area the current command's click hit
+    std::vector<KeyEvent> sent;        // during the current command
+    std::optional<std::size_t> area;  // the area the current command's click hit
 };
-
-std::vector<trace::KeyEvent> trace_events(const std::vector<KeyEvent>& events) {
-    std::vector<trace::KeyEvent> out;
-    for (const KeyEvent& event : events) out.push_back({event.id, event.value});
-    return out;
-}
 
 class Session {
 public:
     Session(const fs::path& module_path, const fs::path& gauge_info_dir)
         : module_(LoadedModule::open(module_path)) {
         host_.attach(module_);
+        std::vector<GaugeDriver*> drivers;
         for (const std::string& name : module_.gauge_names()) {
             LiveGauge gauge;
             gauge.driver = std::make_unique<GaugeDriver>(module_, host_, name);
-            gauge.values.resize(gauge.driver->elements().size());
+            drivers.push_back(gauge.driver.get());
             gauges_.push_back(std::move(gauge));
         }
         if (gauges_.empty()) throw HostError(module_.file_name() + ": the module has no gauges");
+        executor_ = std::make_unique<PanelExecutor>(host_, std::move(drivers));
         // The bench reads each gauge's stored fields as the head of a trace, with the
         // trace reader it draws every trace with.
         const std::string module_name = module_path.stem().string();
         for (std::size_t i = 0; i < gauges_.size(); ++i) {
             const GaugeDriver& driver = *gauges_[i].driver;
-            trace::GaugeInfo info{"session", module_name, module_path.string(), driver.name(), {}};
-            for (const ElementEntry& entry : driver.elements()) {
-                info.elements.push_back(element_info(entry, driver.bounds()));
-                note_source_tokens(*entry.element);
-            }
+            for (const ElementEntry& entry : driver.elements()) note_source_tokens(*entry.element);
             trace::TraceWriter writer(gauge_info_dir / (std::to_string(i) + ".jsonl"));
-            writer.gauge(info);
+            writer.gauge(gauge_info(driver, "session", module_name, display_path(module_path)));
         }
     }
 
@@ -121,7 +115,7 @@ public:
                     // Windows-1252 bytes; the page wants UTF-8, which append_string keeps as is
                     // only after conversion.
                     out += ",\"tooltip\":";
-                    append_utf8(out, cp1252_to_utf8(entry.tooltip));
+                    json::append_utf8(out, cp1252_to_utf8(entry.tooltip));
                 }
                 out += '}';
             }
@@ -157,16 +151,24 @@ public:
             each.sent.clear();
             each.area.reset();
         }
-        std::string refused;
-        std::visit([&](const auto& action) { refused = execute(gauge, action); }, parsed.commands.front().action);
-        if (!refused.empty()) return failure(refused);
+        const Action& action = parsed.commands.front().action;
+        if (const std::string refused = refusal(action); !refused.empty()) return failure(refused);
+        const std::optional<ActionReport> report = executor_->apply(gauge_index, action);
+        if (!report) return failure("a live session takes set, update, click, service and key commands");
+        if (const auto* set = std::get_if<SetVariable>(&action)) tokens_.insert(set->token);
+        if (std::holds_alternative<RunUpdates>(action)) {
+            if (executor_->update_count() >= lookup_recording_updates) host_.record_lookups(false);
+            for (const uint32_t token : host_.lookups()) tokens_.insert(token);
+        }
+        for (std::size_t g = 0; g < gauges_.size(); ++g) gauges_[g].sent = report->sent[g];
+        gauge.area = report->area;
         return state();
     }
 
     // Every gauge's elements, key events of the last command, and the host variables known.
     std::string state() const {
         std::string out = "{\"ok\":true,\"updates\":";
-        json::append_integer(out, static_cast<int64_t>(updates_));
+        json::append_integer(out, static_cast<int64_t>(executor_->update_count()));
         out += ",\"listeners\":";
         json::append_integer(out, static_cast<int64_t>(host_.listeners().size()));
         out += ",\"gauges\":[";
@@ -178,7 +180,7 @@ public:
                 if (entry.index > 0) out += ',';
                 out += "{\"flags\":";
                 json::append_integer(out, entry.element->image_flags);
-                if (const std::optional<double>& value = gauge.values[entry.index]) {
+                if (const std::optional<double>& value = executor_->value(g, entry.index)) {
                     out += ",\"value\":";
                     json::append_number(out, *value);
                 }
@@ -213,29 +215,9 @@ public:
 private:
     static std::string failure(const std::string& message) {
         std::string out = "{\"ok\":false,\"error\":";
-        append_utf8(out, message);
+        json::append_utf8(out, message);
         out += '}';
         return out;
-    }
-
-    // Text that is already UTF-8, as JSON: the writer's string form maps bytes, so this
-    // escapes only what JSON requires and leaves multi-byte sequences whole.
-    static void append_utf8(std::string& out, const std::string& text) {
-        out += '"';
-        for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += c;
-            } else if (byte < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
-        out += '"';
     }
 
     void note_source_tokens(const ElementHeader& element) {
@@ -248,73 +230,29 @@ private:
             for (const ModuleVar& var : reinterpret_cast<const StringElement&>(element).source_vars) note(var);
     }
 
-    std::string execute(LiveGauge&, const SetVariable& set) {
-        host_.set_var(set.token, set.value);
-        tokens_.insert(set.token);
-        return {};
-    }
-
-    std::string execute(LiveGauge&, const RunUpdates& updates) {
-        if (updates.count > max_updates_per_line)
+    // What the live panel refuses before anything runs: the bench asks for a few updates
+    // at a time, and more is a mistake.
+    static std::string refusal(const Action& action) {
+        if (const auto* updates = std::get_if<RunUpdates>(&action); updates && updates->count > max_updates_per_line)
             return "at most " + std::to_string(max_updates_per_line) + " updates per command";
-        for (uint64_t i = 0; i < updates.count; ++i) {
-            for (LiveGauge& gauge : gauges_) {
-                UpdateResult result = gauge.driver->update();
-                for (const ElementSample& sample : result.samples) gauge.values[sample.index] = sample.value;
-                for (const trace::KeyEvent& event : trace_events(result.key_events)) gauge.sent.push_back(event);
-            }
-            ++updates_;
-            if (updates_ == lookup_recording_updates) host_.record_lookups(false);
-        }
-        for (const uint32_t token : host_.lookups()) tokens_.insert(token);
         return {};
-    }
-
-    std::string execute(LiveGauge& gauge, const Click& click) {
-        ClickResult result = gauge.driver->click(click.x, click.y, click.flags);
-        gauge.sent = trace_events(result.key_events);
-        gauge.area = result.area;
-        return {};
-    }
-
-    std::string execute(LiveGauge& gauge, const CallService& service) {
-        GaugeCallbackResult result = gauge.driver->gauge_callback(service.service_id, service.extra);
-        gauge.sent = trace_events(result.key_events);
-        return {};
-    }
-
-    std::string execute(LiveGauge& gauge, const SendKey& key) {
-        const std::size_t log_size = host_.key_events_sent().size();
-        host_.send_key_event(key.event.id, key.event.value);
-        host_.deliver_pending_key_events();
-        for (const LiveGauge& each : gauges_) each.driver->check_text_buffers("a key-event listener");
-        const auto& log = host_.key_events_sent();
-        for (std::size_t i = log_size; i < log.size(); ++i) gauge.sent.push_back({log[i].id, log[i].value});
-        return {};
-    }
-
-    template <typename Other>
-    std::string execute(LiveGauge&, const Other&) {
-        return "a live session takes set, update, click, service and key commands";
     }
 
     PanelHost host_;
     LoadedModule module_;
     std::vector<LiveGauge> gauges_;
+    std::unique_ptr<PanelExecutor> executor_;
     std::set<uint32_t> tokens_;
-    uint64_t updates_ = 0;
 };
 
 }  // namespace
 
-int session_command(int argc, char** argv) {
-    if (argc != 3 || std::string(argv[1]) != "--gauge-info")
-        throw HostError("session: expected MODULE_FILE --gauge-info DIR");
+int run_live_session(const std::filesystem::path& module_file, const std::filesystem::path& gauge_info_dir) {
     // A fault inside the module ends the session: its state can no longer be trusted. The
     // bench sees the answer, then the end of the pipe, and offers a fresh start.
     std::unique_ptr<Session> session;
     try {
-        session = std::make_unique<Session>(argv[0], argv[2]);
+        session = std::make_unique<Session>(module_file, gauge_info_dir);
     } catch (const std::exception& error) {
         std::cout << "{\"ok\":false,\"fatal\":true,\"error\":";
         std::string text;

@@ -3,9 +3,12 @@
 // The bench's live panel talks to the module through it.
 #pragma once
 
+#include <filesystem>
+
 namespace kestrel {
 
-// argv holds the arguments after "session": MODULE_FILE --gauge-info DIR.
-int session_command(int argc, char** argv);
+// Loads the module, writes each gauge's trace head as gauge_info_dir/N.jsonl, then plays
+// lines until the end of input or "quit". Returns a run status.
+int run_live_session(const std::filesystem::path& module_file, const std::filesystem::path& gauge_info_dir);
 
 }  // namespace kestrel

@@ -1,12 +1,10 @@
-// The scenario runner inside the 32-bit host: loads the module the scenario names, runs
-// each command through the gauge driver, records everything in the trace and checks the
+// The scenario runner inside the 32-bit host: loads the module the scenario names, applies
+// each command through the executor, records everything in the trace and checks the
 // expectations. Before each command it writes (and flushes) the command's line, so that
 // a crash or a hang inside the module can be traced back to the line that caused it.
 #include "scenario_runner.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -21,8 +19,11 @@
 #endif
 
 #include "driver.h"
+#include "executor.h"
 #include "loader.h"
 #include "module_lookup.h"
+#include "numbers.h"
+#include "pe_image.h"
 #include "scenario.h"
 #include "services.h"
 #include "trace.h"
@@ -39,9 +40,6 @@ constexpr const char* module_extension = ".gau";
 constexpr const char* module_extension = ".so";
 #endif
 
-// Upper bound on a needle table: a count beyond it is a broken record, not a table.
-constexpr uint32_t max_table_entries = 4096;
-
 fs::path program_directory() {
 #ifdef _WIN32
     char buffer[MAX_PATH];
@@ -55,120 +53,46 @@ fs::path program_directory() {
 #endif
 }
 
-// The module file for a scenario's module name in a directory: this build's format, or
-// the real Windows module (which the native host maps itself) when asked.
-fs::path resolve_module(const fs::path& directory, const std::string& name, bool real_module) {
-    return require_module_file(directory, name, real_module ? ".gau" : module_extension);
+bool is_windows_module(const fs::path& file) {
+    std::string extension = file.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".gau" || extension == ".dll";
 }
 
-struct Options {
-    std::string scenario;
-    std::optional<fs::path> trace;
-    std::optional<fs::path> modules;
-    std::optional<fs::path> module;
-    bool real_module = false;
-};
-
-Options parse_options(int argc, char** argv) {
-    Options options;
-    for (int i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw ScenarioError("run", 0, "expected a value after " + argument);
-            return argv[++i];
-        };
-        if (argument == "--trace") options.trace = value();
-        else if (argument == "--modules") options.modules = value();
-        else if (argument == "--module") options.module = value();
-        else if (argument == "--real-module") options.real_module = true;
-        else if (!argument.empty() && argument[0] == '-') throw ScenarioError("run", 0, "unknown option " + argument);
-        else if (options.scenario.empty()) options.scenario = argument;
-        else throw ScenarioError("run", 0, "one scenario per run; found a second one, " + argument);
-    }
-    if (options.scenario.empty())
-        throw ScenarioError("run", 0, "expected SCENARIO [--trace FILE] [--modules DIR] [--real-module] [--module FILE]");
-    return options;
-}
-
-}  // namespace
-
-trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& bounds) {
-    const ElementHeader& header = *entry.element;
-    trace::ElementInfo info;
-    info.label = entry.label;
-    info.kind = header.element_kind;
-    info.resource_id = header.resource_id;
-    info.position = {header.position.x, header.position.y};
-    info.anchor = {header.anchor.x, header.anchor.y};
-    info.image_flags = header.image_flags;
-    if (header.element_kind == string_element) {
-        const auto& readout = reinterpret_cast<const StringElement&>(header);
-        info.width = readout.size.width;
-        info.height = readout.size.height;
-        info.fore_colour = readout.fore_colour;
-        info.back_colour = readout.back_colour;
-        info.char_count = readout.char_count;
-        info.font_name.assign(readout.font_name, strnlen(readout.font_name, sizeof readout.font_name));
-    } else if (header.element_kind == icon_element) {
-        const auto& icon = reinterpret_cast<const IconElement&>(header);
-        info.icon_count = icon.icon_count;
-        info.icon_switch = icon.icon_switch;
-    } else if (header.element_kind == needle_element) {
-        const auto& needle = reinterpret_cast<const NeedleElement&>(header);
-        if (needle.nonlinearity_table != nullptr) {
-            if (needle.nonlinearity_count > max_table_entries)
-                throw HostError("element " + entry.label + ": nonlinearity_count " +
-                                std::to_string(needle.nonlinearity_count) + " is not a plausible table size");
-            bounds.check(needle.nonlinearity_table, "element " + entry.label + ": nonlinearity_table",
-                         needle.nonlinearity_count);
-            for (uint32_t i = 0; i < needle.nonlinearity_count; ++i) {
-                const NonlinearityEntry& point = needle.nonlinearity_table[i];
-                info.table.push_back({{point.point.x, point.point.y}, point.value});
-            }
-        }
-    }
-    return info;
-}
-
-namespace {
-
-std::vector<trace::KeyEvent> trace_events(const std::vector<KeyEvent>& events) {
-    std::vector<trace::KeyEvent> out;
-    out.reserve(events.size());
-    for (const KeyEvent& event : events) out.push_back({event.id, event.value});
-    return out;
-}
-
-std::string format_value(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-std::string format_flags(uint32_t flags) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", flags);
-    return text;
-}
-
-std::string format_events(const std::vector<KeyEventSpec>& events) {
+std::string format_events(const std::vector<KeyEvent>& events) {
     if (events.empty()) return "none";
     std::string text;
-    for (const KeyEventSpec& event : events) text += (text.empty() ? "" : " ") + format_key_event(event);
+    for (const KeyEvent& event : events) text += (text.empty() ? "" : " ") + format_key_event(event);
     return text;
 }
 
-// Plays one scenario. Holds the gauge's current state between commands.
+// The gauge's size in pixels: its background picture (the root element's bitmap) as the
+// module file stores it. Only a .gau holds pictures; the twin's come from `pictures`.
+struct GaugeSize {
+    int width;
+    int height;
+};
+
+std::optional<GaugeSize> gauge_size(const fs::path& module_file, const std::optional<fs::path>& pictures,
+                                    const std::string& module, const GaugeDriver& driver) {
+    fs::path gau;
+    if (is_windows_module(module_file)) gau = module_file;
+    else if (pictures) gau = require_module_file(*pictures, module, ".gau");
+    else return std::nullopt;
+    const pe::Picture picture = pe::PeImage::read(gau).picture(driver.element(0).resource_id);
+    return GaugeSize{picture.width, picture.height};
+}
+
+// Plays one scenario through the executor. Holds what the expectations compare between
+// commands.
 class Runner {
 public:
-    Runner(const Scenario& scenario, GaugeDriver& driver, PanelHost& host, trace::TraceWriter* trace)
-        : scenario_(scenario), driver_(driver), host_(host), trace_(trace) {
-        last_values_.resize(driver.elements().size());
-    }
+    Runner(const Scenario& scenario, PanelExecutor& executor, trace::TraceWriter* trace)
+        : scenario_(scenario), executor_(executor), driver_(executor.driver(0)), trace_(trace) {}
 
-    // Every element a command names must exist and suit the command: a scenario error
-    // (with its line), found before anything runs.
-    void check_element_references() const {
+    // Every element a command names must exist and suit the command, and every click
+    // must lie on the gauge: a scenario error (with its line), found before anything runs.
+    void check_commands(const std::optional<GaugeSize>& size) const {
         for (const Command& command : scenario_.commands) {
             std::visit(
                 [&](const auto& action) {
@@ -179,9 +103,14 @@ public:
                         if constexpr (std::is_same_v<A, ExpectText>) {
                             if (kind != string_element)
                                 throw ScenarioError(scenario_.file, command.line,
-                                                    "element " + action.element + " is a " +
+                                                    "element " + action.element + " is of kind " +
                                                         std::string(element_kind_name(kind)) + ", which has no text");
                         }
+                    }
+                    if constexpr (std::is_same_v<A, Click>) {
+                        if (size && !click_on_gauge(action, size->width, size->height))
+                            throw ScenarioError(scenario_.file, command.line,
+                                                click_outside_gauge(action, scenario_.gauge, size->width, size->height));
                     }
                 },
                 command.action);
@@ -193,7 +122,7 @@ public:
         for (const Command& command : scenario_.commands) {
             line_ = command.line;
             if (trace_) trace_->command(command.line, command.text);
-            std::visit([&](const auto& action) { execute(command, action); }, command.action);
+            run_command(command);
         }
         if (trace_) trace_->end(passed_, failed_);
         return failed_;
@@ -205,77 +134,52 @@ public:
 
 private:
     std::size_t find_element(const Command& command, const std::string& label) const {
-        for (const ElementEntry& entry : driver_.elements())
-            if (entry.label == label) return entry.index;
-        std::string known;
-        for (const ElementEntry& entry : driver_.elements()) known += (known.empty() ? "" : ", ") + entry.label;
-        throw ScenarioError(scenario_.file, command.line,
-                            "gauge " + scenario_.gauge + " has no element " + label + " (it has " + known + ")");
-    }
-
-    // Refilled in place: a long run takes the states after every update.
-    const std::vector<trace::ElementState>& states() {
-        states_.resize(driver_.elements().size());
-        for (const ElementEntry& entry : driver_.elements()) {
-            trace::ElementState& state = states_[entry.index];
-            state.value = last_values_[entry.index];
-            state.image_flags = entry.element->image_flags;
-            if (entry.element->element_kind == string_element) state.text = driver_.text(entry.index);
-            else state.text.reset();
+        try {
+            return driver_.element_index(label);
+        } catch (const HostError& error) {
+            throw ScenarioError(scenario_.file, command.line, error.what());
         }
-        return states_;
     }
 
-    void note_sent(const std::vector<KeyEvent>& events) {
-        for (const KeyEvent& event : events) sent_since_expect_keys_.push_back({event.id, event.value});
-    }
-
-    void execute(const Command&, const SetVariable& set) {
-        host_.set_var(set.token, set.value);
-        if (trace_) trace_->set_variable(line_, set.token, set.value);
-    }
-
-    void execute(const Command&, const RunUpdates& updates) {
-        UpdateResult& result = update_result_;
-        for (uint64_t i = 0; i < updates.count; ++i) {
-            driver_.update(result);
-            ++update_count_;
-            for (const ElementSample& sample : result.samples) last_values_[sample.index] = sample.value;
-            note_sent(result.key_events);
-            if (!trace_) continue;
+    void run_command(const Command& command) {
+        const auto after_update = [&](uint64_t update) {
             // The samples were taken right after each callback; the trace keeps the state
             // after the whole update, as it is drawn.
-            trace_->update(line_, update_count_, states(), trace_events(result.key_events));
+            if (trace_) trace_->update(line_, update, executor_.states(0), executor_.last_update(0).key_events);
+        };
+        const std::optional<ActionReport> report = executor_.apply(0, command.action, after_update);
+        if (report) {
+            const std::vector<KeyEvent>& sent = report->sent[0];
+            sent_since_expect_keys_.insert(sent_since_expect_keys_.end(), sent.begin(), sent.end());
+            record(command, *report);
+            return;
         }
+        std::visit([&](const auto& action) { check(command, action); }, command.action);
     }
 
-    void execute(const Command&, const Click& click) {
-        ClickResult result = driver_.click(click.x, click.y, click.flags);
-        note_sent(result.key_events);
-        if (trace_) trace_->click(line_, click.x, click.y, click.flags, result.area, states(), trace_events(result.key_events));
-    }
-
-    void execute(const Command&, const CallService& service) {
-        GaugeCallbackResult result = driver_.gauge_callback(service.service_id, service.extra);
-        note_sent(result.key_events);
-        if (trace_)
-            trace_->service(line_, service.service_id, service.extra, result.called, states(),
-                            trace_events(result.key_events));
-    }
-
-    void execute(const Command&, const SendKey& key) {
-        const std::size_t log_size = host_.key_events_sent().size();
-        host_.send_key_event(key.event.id, key.event.value);
-        host_.deliver_pending_key_events();
-        driver_.check_text_buffers("a key-event listener");
-        const auto& log = host_.key_events_sent();
-        const std::vector<KeyEvent> sent(log.begin() + static_cast<std::ptrdiff_t>(log_size), log.end());
-        note_sent(sent);
-        if (trace_) trace_->key(line_, {key.event.id, key.event.value}, states(), trace_events(sent));
-    }
-
-    void execute(const Command&, const TakePicture& picture) {
-        if (trace_) trace_->picture(line_, picture.label, update_count_, states());
+    void record(const Command& command, const ActionReport& report) {
+        std::visit(
+            [&](const auto& action) {
+                using A = std::decay_t<decltype(action)>;
+                if constexpr (std::is_same_v<A, Click>) {
+                    if (!report.area)
+                        std::cerr << scenario_.file << ':' << command.line << ": warning: the click at (" << action.x
+                                  << ", " << action.y << ") with flags " << hex_word(action.flags, 8)
+                                  << " hit no click area of gauge " << scenario_.gauge << '\n';
+                }
+                if (!trace_) return;
+                if constexpr (std::is_same_v<A, SetVariable>) {
+                    trace_->set_variable(line_, action.token, action.value);
+                } else if constexpr (std::is_same_v<A, Click>) {
+                    trace_->click(line_, action.x, action.y, action.flags, report.area, executor_.states(0), report.sent[0]);
+                } else if constexpr (std::is_same_v<A, CallService>) {
+                    trace_->service(line_, action.service_id, action.extra, report.called, executor_.states(0),
+                                    report.sent[0]);
+                } else if constexpr (std::is_same_v<A, SendKey>) {
+                    trace_->key(line_, action.event, executor_.states(0), report.sent[0]);
+                }
+            },
+            command.action);
     }
 
     void report(const Command& command, bool passed, const std::string& found) {
@@ -288,14 +192,18 @@ private:
         if (trace_) trace_->expectation(command.line, command.text, passed, passed ? "" : found);
     }
 
-    void execute(const Command& command, const ExpectText& expect) {
+    void check(const Command&, const TakePicture& picture) {
+        if (trace_) trace_->picture(line_, picture.label, executor_.update_count(), executor_.states(0));
+    }
+
+    void check(const Command& command, const ExpectText& expect) {
         const std::string text = driver_.text(find_element(command, expect.element));
         report(command, text == expect.text, "element " + expect.element + " shows " + quote_text(text));
     }
 
-    void execute(const Command& command, const ExpectValue& expect) {
+    void check(const Command& command, const ExpectValue& expect) {
         const std::size_t index = find_element(command, expect.element);
-        const std::optional<double>& value = last_values_[index];
+        const std::optional<double>& value = executor_.value(0, index);
         if (!value) {
             const bool has_callback = value_callback_of(driver_.element(index)) != nullptr;
             report(command, false,
@@ -303,75 +211,90 @@ private:
                        (has_callback ? " has no value yet: no update has run" : " has no callback and so no value"));
             return;
         }
-        report(command, *value == expect.value, "element " + expect.element + " has the value " + format_value(*value));
+        report(command, *value == expect.value, "element " + expect.element + " has the value " + exact_number(*value));
     }
 
-    void execute(const Command& command, const ExpectFlags& expect) {
+    void check(const Command& command, const ExpectFlags& expect) {
         const uint32_t flags = driver_.element(find_element(command, expect.element)).image_flags;
-        report(command, flags == expect.flags, "element " + expect.element + " has image_flags " + format_flags(flags));
+        report(command, flags == expect.flags, "element " + expect.element + " has image_flags " + hex_word(flags, 8));
     }
 
-    void execute(const Command& command, const ExpectHidden& expect) {
+    void check(const Command& command, const ExpectHidden& expect) {
         const uint32_t flags = driver_.element(find_element(command, expect.element)).image_flags;
         const bool hidden = (flags & image_hidden) != 0;
         report(command, hidden == expect.hidden,
                "element " + expect.element + " is " + (hidden ? "hidden" : "shown") + " (image_flags " +
-                   format_flags(flags) + ")");
+                   hex_word(flags, 8) + ")");
     }
 
-    void execute(const Command& command, const ExpectKeys& expect) {
+    void check(const Command& command, const ExpectKeys& expect) {
         const bool same = sent_since_expect_keys_ == expect.events;
         report(command, same, "the module sent " + format_events(sent_since_expect_keys_));
         sent_since_expect_keys_.clear();
     }
 
+    // Actions the executor applies never reach here.
+    template <typename Other>
+    void check(const Command&, const Other&) {}
+
     const Scenario& scenario_;
+    PanelExecutor& executor_;
     GaugeDriver& driver_;
-    PanelHost& host_;
     trace::TraceWriter* trace_;
-    std::vector<std::optional<double>> last_values_;
-    std::vector<KeyEventSpec> sent_since_expect_keys_;
-    uint64_t update_count_ = 0;
-    std::vector<trace::ElementState> states_;
-    UpdateResult update_result_;  // refilled by every update
+    std::vector<KeyEvent> sent_since_expect_keys_;
     int line_ = 0;
     int passed_ = 0;
     int failed_ = 0;
 };
 
+// The module file the scenario names: a lookup failure is the scenario's fault, on the
+// line of its `module` command.
+fs::path module_file(const RunOptions& options, const Scenario& scenario) {
+    if (options.module) return *options.module;
+    const fs::path folder = options.modules.value_or(program_directory() / ".." / "modules");
+    try {
+        return require_module_file(folder, scenario.module, options.real_module ? ".gau" : module_extension);
+    } catch (const ModuleNotFound& error) {
+        throw ScenarioError(scenario.file, scenario.module_line, error.what());
+    }
+}
+
+void require_gauge(const LoadedModule& module, const Scenario& scenario) {
+    const std::vector<std::string> names = module.gauge_names();
+    for (const std::string& name : names)
+        if (name == scenario.gauge) return;
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    throw ScenarioError(scenario.file, scenario.gauge_line,
+                        "module " + display_path(module.path()) + " has no gauge named " + scenario.gauge +
+                            (names.empty() ? " (it has none)" : " (it has " + list + ")"));
+}
+
 }  // namespace
 
-int run_command(int argc, char** argv) {
+int run_scenario(const RunOptions& options) {
     Scenario scenario;
-    Options options;
-    try {
-        options = parse_options(argc, argv);
-        scenario = read_scenario(options.scenario);
-    } catch (const ScenarioError& error) {
-        std::cerr << error.what() << '\n';
-        return run_bad_scenario;
-    }
-
     std::unique_ptr<trace::TraceWriter> trace;
     int line = 0;
     try {
+        scenario = read_scenario(options.scenario);
         if (options.trace) trace = std::make_unique<trace::TraceWriter>(*options.trace);
-        const fs::path module_path = options.module ? *options.module
-                                                    : resolve_module(options.modules.value_or(program_directory() / ".." / "modules"),
-                                                                     scenario.module, options.real_module);
+        const fs::path module_path = module_file(options, scenario);
         PanelHost host;
         host.record_lookups(false);
         LoadedModule module = LoadedModule::open(module_path);
+        require_gauge(module, scenario);
         host.attach(module);
         GaugeDriver driver(module, host, scenario.gauge);
+        PanelExecutor executor(host, {&driver});
 
-        Runner runner(scenario, driver, host, trace.get());
-        runner.check_element_references();
-        if (trace) {
-            trace::GaugeInfo gauge{scenario.file, scenario.module, module_path.string(), scenario.gauge, {}};
-            for (const ElementEntry& entry : driver.elements()) gauge.elements.push_back(element_info(entry, driver.bounds()));
-            trace->gauge(gauge);
-        }
+        Runner runner(scenario, executor, trace.get());
+        const std::optional<GaugeSize> size = gauge_size(module_path, options.pictures, scenario.module, driver);
+        if (!size)
+            std::cerr << scenario.file << ": warning: clicks are not checked against the gauge's size: "
+                      << display_path(module_path) << " holds no pictures (name the .gau folder with --pictures)\n";
+        runner.check_commands(size);
+        if (trace) trace->gauge(gauge_info(driver, scenario.file, scenario.module, display_path(module_path)));
         try {
             runner.run();
         } catch (...) {

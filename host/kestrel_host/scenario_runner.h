@@ -2,22 +2,26 @@
 // expectations and writes the trace that the bench draws from.
 #pragma once
 
+#include <filesystem>
+#include <optional>
+
 #include "run_status.h"
 
 namespace kestrel {
 
-// argv holds the arguments after "run": SCENARIO [--trace FILE] [--modules DIR] [--real-module]
-// [--module FILE]. The module is NAME plus this build's extension in the modules directory
-// (by default ../modules beside the program), or NAME.gau with --real-module.
-int run_command(int argc, char** argv);
+struct RunOptions {
+    std::filesystem::path scenario;
+    std::optional<std::filesystem::path> trace;    // written as the scenario runs
+    std::optional<std::filesystem::path> modules;  // the folder the module is looked up in
+    std::optional<std::filesystem::path> module;   // this file instead of a lookup
+    // The folder of the .gau files whose pictures give each gauge's size, when the module
+    // run is not itself a .gau (the twin).
+    std::optional<std::filesystem::path> pictures;
+    bool real_module = false;  // look up NAME.gau whatever this build's own module format
+};
 
-// An element's stored fields as a trace's gauge record holds them (the live session too);
-// its needle table must lie within bounds.
-struct ElementEntry;
-struct RecordBounds;
-namespace trace {
-struct ElementInfo;
-}
-trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& bounds);
+// The module is NAME plus this build's extension in the modules folder (by default
+// ../modules beside the program), or NAME.gau with real_module. Returns a run status.
+int run_scenario(const RunOptions& options);
 
 }  // namespace kestrel

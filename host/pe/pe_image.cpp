@@ -40,7 +40,7 @@ std::string hex(uint32_t value) {
 }  // namespace
 
 void PeImage::fail(const std::string& what) const {
-    throw PeError(path_.string() + ": " + what);
+    throw PeError(path_.generic_string() + ": " + what);
 }
 
 PeImage PeImage::read(const std::filesystem::path& path) {
@@ -398,7 +398,7 @@ std::optional<std::span<const uint8_t>> PeImage::bitmap_resource(uint32_t id) co
 Picture PeImage::picture(uint32_t id) const {
     const auto dib = bitmap_resource(id);
     if (!dib) fail("has no bitmap resource " + std::to_string(id));
-    return decode_dib(*dib, path_.string() + ": bitmap " + std::to_string(id));
+    return decode_dib(*dib, path_.generic_string() + ": bitmap " + std::to_string(id));
 }
 
 Picture decode_dib(std::span<const uint8_t> dib, const std::string& what) {

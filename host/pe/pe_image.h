@@ -14,6 +14,9 @@
 
 namespace kestrel::pe {
 
+// IMAGE_FILE_HEADER.Machine of a 32-bit x86 module, the only kind a gauge module is.
+inline constexpr uint16_t machine_i386 = 0x14C;
+
 class PeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

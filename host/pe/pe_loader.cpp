@@ -36,7 +36,7 @@ class Mapping {
 public:
     explicit Mapping(const PeImage& file) : file_(file) {}
 
-    [[noreturn]] void fail(const std::string& what) const { throw PeError(file_.path().string() + ": " + what); }
+    [[noreturn]] void fail(const std::string& what) const { throw PeError(file_.path().generic_string() + ": " + what); }
 
     // An address inside the mapped image; the reader has checked every RVA handed here,
     // this is the second line of defence.
@@ -46,7 +46,7 @@ public:
     }
 
     MappedModule* map() {
-        if (file_.machine() != 0x14C) fail("not a 32-bit x86 module");
+        if (file_.machine() != machine_i386) fail("not a 32-bit x86 module");
         image_size_ = file_.size_of_image();
         const uint32_t entry = file_.entry_point_rva();
         if (entry != 0 && !file_.is_code(entry)) fail("its load entry does not lie in a code section");
@@ -160,7 +160,7 @@ void unload_windows_module(MappedModule* module) noexcept {
 namespace kestrel::pe {
 
 MappedModule* load_windows_module(const std::filesystem::path& path) {
-    throw PeError(path.string() + ": a Windows module is loaded only by the 32-bit host");
+    throw PeError(path.generic_string() + ": a Windows module is loaded only by the 32-bit host");
 }
 void* windows_module_export(const MappedModule*, const char*) { return nullptr; }
 std::pair<const unsigned char*, std::size_t> windows_module_image(const MappedModule*) { return {nullptr, 0}; }

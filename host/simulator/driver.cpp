@@ -2,6 +2,8 @@
 // read-out buffers checked after each entry so that no overrun passes unseen.
 #include "driver.h"
 
+#include "scenario.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -113,9 +115,14 @@ ElementHeader& GaugeDriver::element(std::size_t index) const {
 }
 
 std::size_t GaugeDriver::element_index(std::string_view label) const {
-    for (const ElementEntry& entry : elements_)
-        if (entry.label == label) return entry.index;
-    throw HostError("gauge " + name() + ": no element labelled " + std::string(label));
+    if (const std::optional<std::size_t> index = scenario::element_index_label(label)) {
+        if (*index < elements_.size()) return *index;
+    } else {
+        for (const ElementEntry& entry : elements_)
+            if (entry.label == label) return entry.index;
+    }
+    throw HostError("gauge " + name() + " has no element " + std::string(label) + " (it has [0] to [" +
+                    std::to_string(elements_.size() - 1) + "] in drawing order, as kestrel-host inspect lists them)");
 }
 
 std::string GaugeDriver::text(std::size_t index) const {

@@ -72,7 +72,8 @@ public:
     // Every element in drawing order.
     const std::vector<ElementEntry>& elements() const { return elements_; }
     ElementHeader& element(std::size_t index) const;
-    // Index of the element with this label; throws HostError if none.
+    // Index of the element named by its drawing-order index "[N]" or its tree path "0.1";
+    // throws HostError if none.
     std::size_t element_index(std::string_view label) const;
     // A read-out's current text (the host's buffer); throws HostError for other kinds.
     std::string text(std::size_t index) const;

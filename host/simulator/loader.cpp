@@ -19,6 +19,7 @@
 #include "pe_loader.h"
 #endif
 
+#include "module_headers.h"
 #include "pe_image.h"
 #include "records.h"
 
@@ -26,7 +27,7 @@ namespace kestrel {
 namespace {
 
 [[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
-    throw HostError(path.string() + ": " + what);
+    throw HostError(path.generic_string() + ": " + what);
 }
 
 #ifndef _WIN32
@@ -40,23 +41,12 @@ std::vector<unsigned char> read_head(const std::filesystem::path& path, std::siz
     return head;
 }
 
-uint32_t little_endian_word(const std::vector<unsigned char>& bytes, std::size_t at, std::size_t width) {
-    uint32_t word = 0;
-    for (std::size_t i = 0; i < width; ++i) word |= uint32_t{bytes[at + i]} << (8 * i);
-    return word;
-}
 #endif
 
-// The PE reader checks the headers; a gauge module is an i386 (machine 0x14C) library.
+// The PE reader checks the headers; a gauge module is an i386 library.
 void check_windows_module_header(const std::filesystem::path& path) {
     try {
-        const pe::PeImage image = pe::PeImage::read(path);
-        if (image.machine() != 0x14C) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%X", image.machine());
-            fail(path, std::string("not a 32-bit x86 module (machine ") + hex + ")");
-        }
-        if (!image.is_dll()) fail(path, "not a library (a Windows program)");
+        if (const auto fault = windows_header_fault(pe::PeImage::read(path))) fail(path, *fault);
     } catch (const pe::PeError& error) {
         throw HostError(error.what());
     }
@@ -115,14 +105,8 @@ void check_module_header(const std::filesystem::path& path) {
         if (!pe::can_map_windows_modules()) fail(path, "a Windows module is loaded only by the 32-bit host");
         return;
     }
-    const auto head = read_head(path, 20);
-    if (head.size() < 20 || std::memcmp(head.data(), "\x7F" "ELF", 4) != 0)
-        fail(path, "not a module (neither a shared object nor a Windows module)");
-    if (head[4] != 1) fail(path, "not a 32-bit shared object (ELF class " + std::to_string(head[4]) + ")");
-    const uint32_t machine = little_endian_word(head, 18, 2);
-    if (machine != 3) fail(path, "not an i386 shared object (machine " + std::to_string(machine) + ")");
-    const uint32_t type = little_endian_word(head, 16, 2);
-    if (type != 3) fail(path, "not a shared object (ELF type " + std::to_string(type) + ")");
+    const auto head = read_head(path, elf_header_checked_bytes);
+    if (const auto fault = elf_header_fault(head)) fail(path, *fault);
 }
 
 // What load_library hands back: exactly one of the two is set.

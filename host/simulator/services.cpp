@@ -148,7 +148,7 @@ void PanelHost::attach(LoadedModule& module) {
     if (import_table.import_id != panel_services_import_id) {
         char found[16];
         std::snprintf(found, sizeof found, "0x%X", import_table.import_id);
-        throw HostError(module.path().string() + ": ImportTable asks for import " + found +
+        throw HostError(module.path().generic_string() + ": ImportTable asks for import " + found +
                         ", not the panel services (0x0F)");
     }
     attach(import_table);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "key_event.h"
 #include "loader.h"
 #include "panel_services.h"
 
@@ -27,12 +28,6 @@ struct ElementListCall {
 
 // What every element_list_* operation returns, so that a test sees the result come back.
 inline constexpr uint32_t element_list_result = 1;
-
-struct KeyEvent {
-    uint32_t id;
-    uint32_t value;
-    bool operator==(const KeyEvent&) const = default;
-};
 
 struct KeyEventRegistration {
     KeyEventListener listener;

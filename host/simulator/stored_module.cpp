@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "module_headers.h"
 #include "pe_image.h"
 
 namespace kestrel {
@@ -21,7 +22,7 @@ constexpr uint64_t max_image_size = 16u << 20;
 constexpr uint32_t max_symbols = 1u << 20;
 
 [[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
-    throw HostError(path.string() + ": " + what);
+    throw HostError(path.generic_string() + ": " + what);
 }
 
 uint32_t le(const uint8_t* p, int width) {
@@ -54,8 +55,7 @@ std::pair<std::optional<uint32_t>, std::optional<uint32_t>> lay_out_windows_modu
                                                                                    Layout& layout) {
     try {
         const pe::PeImage file = pe::PeImage::from_bytes(path, bytes);
-        if (file.machine() != 0x14C) fail(path, "not a 32-bit x86 module");
-        if (!file.is_dll()) fail(path, "not a library (a Windows program)");
+        if (const auto fault = windows_header_fault(file)) fail(path, *fault);
         const std::vector<uint32_t> relocations = file.relocation_sites();
         const auto linkage = file.export_rva("Linkage");
         const auto import_table = file.export_rva("ImportTable");
@@ -82,10 +82,7 @@ std::pair<std::optional<uint32_t>, std::optional<uint32_t>> lay_out_shared_objec
         if (offset > f.size() || size > f.size() - offset) fail(path, std::string("truncated ") + what);
     };
     need(0, 52, "ELF header");
-    if (f[4] != 1) fail(path, "not a 32-bit shared object (ELF class " + std::to_string(f[4]) + ")");
-    if (f[5] != 1) fail(path, "not a little-endian shared object");
-    if (le(&f[18], 2) != 3) fail(path, "not an i386 shared object (machine " + std::to_string(le(&f[18], 2)) + ")");
-    if (le(&f[16], 2) != 3) fail(path, "not a shared object (ELF type " + std::to_string(le(&f[16], 2)) + ")");
+    if (const auto fault = elf_header_fault(f)) fail(path, *fault);
     const uint32_t phoff = le(&f[28], 4), shoff = le(&f[32], 4);
     const uint32_t phentsize = le(&f[42], 2), phnum = le(&f[44], 2), shentsize = le(&f[46], 2), shnum = le(&f[48], 2);
     if (phentsize < 32 || shentsize < 40) fail(path, "program or section header entries too small");
@@ -202,7 +199,7 @@ StoredModule StoredModule::from_bytes(const std::filesystem::path& path, const s
     std::pair<std::optional<uint32_t>, std::optional<uint32_t>> records;
     if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z')
         records = lay_out_windows_module(path, file, layout);
-    else if (file.size() >= 4 && std::memcmp(file.data(), "\x7F" "ELF", 4) == 0)
+    else if (is_elf(file))
         records = lay_out_shared_object(path, file, layout);
     else
         fail(path, "not a module (neither a shared object nor a Windows module)");
@@ -221,7 +218,7 @@ StoredModule StoredModule::from_bytes(const std::filesystem::path& path, const s
         for (const GaugeHeader* header : read_gauge_table(*module.linkage_, bounds)) module.gauges_.push_back(header);
     } catch (const HostError& error) {
         const std::string message = error.what();
-        if (message.rfind(path.string() + ": ", 0) == 0) throw;
+        if (message.rfind(path.generic_string() + ": ", 0) == 0) throw;
         fail(path, message);
     }
     return module;

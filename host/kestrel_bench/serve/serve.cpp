@@ -214,7 +214,7 @@ struct RecordedStep {
     std::optional<std::size_t> gauge;  // a click's gauge; nullopt for steps that reach every gauge
     uint64_t updates = 0;      // for merging consecutive update steps
     std::vector<std::vector<trace::ElementState>> states;  // per gauge, after the step
-    std::vector<std::vector<scenario::KeyEventSpec>> sent;  // per gauge, during the step
+    std::vector<std::vector<scenario::KeyEvent>> sent;  // per gauge, during the step
 };
 
 // The live module: the child host, what it last showed, the log and the recording.
@@ -428,8 +428,8 @@ private:
     }
 
     // Takes an answer's state; returns the key events each gauge sent.
-    std::vector<std::vector<scenario::KeyEventSpec>> apply(const json& answer) {
-        std::vector<std::vector<scenario::KeyEventSpec>> sent;
+    std::vector<std::vector<scenario::KeyEvent>> apply(const json& answer) {
+        std::vector<std::vector<scenario::KeyEvent>> sent;
         const json& gauges = answer.at("gauges");
         if (gauges.size() != gauges_.size()) throw HostGone("the host answered for a different number of gauges");
         states_.clear();
@@ -461,7 +461,7 @@ private:
             }
             const auto sent = apply(answer);
             for (std::size_t g = 0; g < sent.size(); ++g)
-                for (const scenario::KeyEventSpec& event : sent[g])
+                for (const scenario::KeyEvent& event : sent[g])
                     note(gauges_[g].gauge + " sent " + scenario::format_key_event(event) + " during '" + scenario_line +
                          "', delivered to " + std::to_string(listeners_) + " listener(s)");
             remember(scenario_line, gauge, updates, sent);
@@ -477,7 +477,7 @@ private:
     }
 
     void remember(const std::string& line, std::optional<std::size_t> gauge, uint64_t updates,
-                  std::vector<std::vector<scenario::KeyEventSpec>> sent) {
+                  std::vector<std::vector<scenario::KeyEvent>> sent) {
         // Consecutive updates become one `update N`, checked once at their end.
         if (updates > 0 && !steps_.empty() && steps_.back().updates > 0) {
             RecordedStep& last = steps_.back();
@@ -502,7 +502,7 @@ private:
         out << "# A session in the live panel, recorded for replay with kestrel-bench run.\n";
         out << "module " << files_.name << "\ngauge " << info.gauge << "\n";
         std::vector<trace::ElementState> shown(info.elements.size());
-        std::vector<scenario::KeyEventSpec> keys;
+        std::vector<scenario::KeyEvent> keys;
         bool first = true;
         for (const RecordedStep& step : steps_) {
             if (step.gauge && *step.gauge != gauge) continue;  // a click on another gauge of the panel
@@ -522,7 +522,7 @@ private:
             if (!keys.empty() || step.gauge) {
                 out << "expect keys";
                 if (keys.empty()) out << " none";
-                for (const scenario::KeyEventSpec& event : keys) out << ' ' << scenario::format_key_event(event);
+                for (const scenario::KeyEvent& event : keys) out << ' ' << scenario::format_key_event(event);
                 out << '\n';
                 keys.clear();
             }
