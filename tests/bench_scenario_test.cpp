@@ -85,7 +85,7 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
               "s.scenario:4: expected a command (set, update, click, service, key, picture or expect), found 'frobnicate'");
     EXPECT_EQ(parse_error(head + "\nupdate x\n"), "s.scenario:4: expected a number of updates, found 'x'");
     EXPECT_EQ(parse_error(head + "update 0\n"),
-              "s.scenario:3: a number of updates must lie between 1 and 100000000, found '0'");
+              "s.scenario:3: a number of updates must lie between 1 and 250000, found '0'");
     EXPECT_EQ(parse_error(head + "set 10\n"), "s.scenario:3: expected a value for the variable after 'set'");
     EXPECT_EQ(parse_error(head + "set 10 1 2\n"), "s.scenario:3: unexpected '2' at the end of the 'set' command");
     EXPECT_EQ(parse_error(head + "click 5\n"), "s.scenario:3: expected the y pixel of the click after 'click'");
@@ -94,6 +94,8 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
               "found '0x1FFFFFFFF'");
     EXPECT_EQ(parse_error(head + "expect text 0.1 9:05\n"),
               "s.scenario:3: expected the text in double quotes, e.g. \" 9:05\", found '9:05'");
+    EXPECT_EQ(parse_error(head + "expect text 0.1\n"),
+              "s.scenario:3: expected the text to expect, in double quotes after 'expect'");
     EXPECT_EQ(parse_error(head + "expect text 0.1 \" 9:05\n"),
               "s.scenario:3: expected a closing '\"' at the end of the quoted text");
     EXPECT_EQ(parse_error(head + "expect text 0.1 \"\\q\"\n"),
