@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "msvcrt_format.h"
 
@@ -149,6 +151,55 @@ TEST(MsvcrtFormat, UnservedConversionsStopReadingArguments) {
     EXPECT_EQ(msvcrt_sprintf("100%%"), "100%");
 }
 
+// The read-outs' formats over many values, against a reference that knows nothing of the
+// formatter's integer arithmetic: glibc's own exact expansion says whether a value is an
+// exact half, and glibc prints the next double away from zero for it. Halves, whole
+// numbers, large, tiny and negative values, and every flag the formats use.
+std::string reference_fixed(const char* format, int precision, double value) {
+    char expansion[1200];
+    std::snprintf(expansion, sizeof expansion, "%.1100f", std::fabs(value));
+    const char* dropped = std::strchr(expansion, '.') + 1 + precision;
+    const bool half = *dropped == '5' && std::strspn(dropped + 1, "0") == std::strlen(dropped + 1);
+    return glibc_sprintf(format, half ? std::nextafter(value, std::copysign(HUGE_VAL, value)) : value);
+}
+
+TEST(MsvcrtFormat, FixedConversionsMatchTheExactReference) {
+    struct Fixed {
+        const char* format;
+        int precision;
+    };
+    const Fixed formats[] = {{"%03.0f", 0}, {"%+5.0f", 0}, {"%05.0f", 0}, {"%.0f", 0},   {"%.1f", 1},
+                             {"%.2f", 2},   {"%.3f", 3},   {"%f", 6},     {"%-8.2f", 2}, {"% .1f", 1},
+                             {"%#.0f", 0},  {"%08.3f", 3}, {"%.10f", 10}, {"%12.4f", 4}};
+    std::vector<double> values = {0.0,   -0.0, 0.5,     -0.5,   1.5,      2.5,     0.25,    0.125,   0.375,
+                                  999.5, 1e15, 1.5e15,  -1e18,  9.2e18,   1e19,    1e-3,    1e-7,    5e-324,
+                                  0.05,  0.15, 0.0005,  12.345, 248.25,   -248.25, 4800.5,  -6000.0, 16380.0,
+                                  1e300, -1e300, 0.1,   0.2,    0.3,      2.675,   1.005,   123456.5};
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        // Values of every magnitude, and halves at each precision.
+        const double magnitude = std::ldexp(static_cast<double>(next() % 1000000) + 1, static_cast<int>(next() % 80) - 60);
+        values.push_back((next() & 1) ? magnitude : -magnitude);
+        values.push_back(std::ldexp(static_cast<double>(2 * (next() % 100000) + 1), -static_cast<int>(next() % 12) - 1));
+    }
+    int compared = 0;
+    for (const Fixed& f : formats) {
+        for (const double value : values) {
+            ASSERT_EQ(msvcrt_sprintf(f.format, value), reference_fixed(f.format, f.precision, value))
+                << f.format << " of " << value;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, static_cast<int>(std::size(formats) * values.size()));
+}
+
 }  // namespace
+
 
 #endif  // !defined(_WIN32)

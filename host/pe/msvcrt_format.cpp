@@ -1,6 +1,8 @@
 // msvcrt-style formatting on glibc: the format is cut into single conversions, each one
 // handed to glibc with its argument; an f conversion of an exact half gets the next double
 // away from zero instead, so glibc's digits, padding and flags come out as MSVCRT.dll's.
+// The read-outs' own case, an f conversion of a value whose digits exact 64-bit integer
+// arithmetic yields, is written here directly: it runs for every read-out at every update.
 #include "msvcrt_format.h"
 
 #include <algorithm>
@@ -8,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace kestrel::msvcrt {
 namespace {
@@ -16,8 +20,6 @@ namespace {
 // A width or precision the format may ask for: far beyond any read-out, far below what
 // could exhaust memory.
 constexpr int max_field = 4096;
-// The smallest subnormal double is 2^-1074: no double has more fraction digits.
-constexpr int max_fraction_digits = 1074;
 
 // The caller's arguments, released however formatting ends.
 class Arguments {
@@ -38,13 +40,27 @@ private:
 
 enum class ArgumentKind { none, int32, int64, uint32, uint64, character, string, pointer, floating };
 
+// The flags of a conversion, each at most once, in the order written.
+class Flags {
+public:
+    bool has(char flag) const { return std::memchr(flags_, flag, count_) != nullptr; }
+    void add(char flag) {
+        if (!has(flag)) flags_[count_++] = flag;
+    }
+    std::string_view text() const { return {flags_, count_}; }
+
+private:
+    char flags_[5] = {};
+    std::size_t count_ = 0;
+};
+
 struct Conversion {
-    std::string flags;
+    Flags flags;
     bool width_from_argument = false;
     bool precision_from_argument = false;
     int width = -1;      // -1: none given
     int precision = -1;  // -1: none given
-    std::string length;  // the modifier as written
+    std::string_view length;  // the modifier as written
     char letter = '\0';
     const char* end = nullptr;  // just past the conversion letter
 };
@@ -64,7 +80,7 @@ std::optional<Conversion> parse(const char* p) {
     Conversion c;
     // Repeated flags are allowed but mean nothing more than one of each.
     while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) {
-        if (c.flags.find(*p) == std::string::npos) c.flags.push_back(*p);
+        c.flags.add(*p);
         ++p;
     }
     if (*p == '*') {
@@ -86,11 +102,12 @@ std::optional<Conversion> parse(const char* p) {
             c.precision = *precision;
         }
     }
-    for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "j", "z", "t", "w"}) {
-        const std::size_t size = std::strlen(modifier);
-        if (std::strncmp(p, modifier, size) == 0) {
+    // The longest modifier that matches: I64 before I32 before I, hh before h, ll before l.
+    const std::string_view rest(p, strnlen(p, 3));
+    for (const std::string_view modifier : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "j", "z", "t", "w"}) {
+        if (rest.substr(0, modifier.size()) == modifier) {
             c.length = modifier;
-            p += size;
+            p += modifier.size();
             break;
         }
     }
@@ -102,8 +119,8 @@ std::optional<Conversion> parse(const char* p) {
 
 // What the conversion reads from the arguments, and the length modifier glibc needs for
 // it; nullopt for a conversion this formatter does not serve.
-std::optional<std::pair<ArgumentKind, std::string>> argument_of(const Conversion& c) {
-    const std::string& m = c.length;
+std::optional<std::pair<ArgumentKind, std::string_view>> argument_of(const Conversion& c) {
+    const std::string_view m = c.length;
     const bool wide_integer = m == "ll" || m == "I64" || m == "j";
     const bool plain_integer = m.empty() || m == "l" || m == "I32" || m == "I" || m == "z" || m == "t";
     switch (c.letter) {
@@ -114,19 +131,19 @@ std::optional<std::pair<ArgumentKind, std::string>> argument_of(const Conversion
     case 'x':
     case 'X': {
         const bool is_signed = c.letter == 'd' || c.letter == 'i';
-        if (wide_integer) return std::pair{is_signed ? ArgumentKind::int64 : ArgumentKind::uint64, std::string("ll")};
+        if (wide_integer) return std::pair{is_signed ? ArgumentKind::int64 : ArgumentKind::uint64, std::string_view("ll")};
         if (m == "h" || m == "hh") return std::pair{is_signed ? ArgumentKind::int32 : ArgumentKind::uint32, m};
-        if (plain_integer) return std::pair{is_signed ? ArgumentKind::int32 : ArgumentKind::uint32, std::string()};
+        if (plain_integer) return std::pair{is_signed ? ArgumentKind::int32 : ArgumentKind::uint32, std::string_view()};
         return std::nullopt;
     }
     case 'c':
     case 's':
         // Narrow only: msvcrt's wide forms are 16-bit characters, glibc's 32-bit.
         if (m.empty() || m == "h")
-            return std::pair{c.letter == 'c' ? ArgumentKind::character : ArgumentKind::string, std::string()};
+            return std::pair{c.letter == 'c' ? ArgumentKind::character : ArgumentKind::string, std::string_view()};
         return std::nullopt;
     case 'p':
-        if (m.empty()) return std::pair{ArgumentKind::pointer, std::string()};
+        if (m.empty()) return std::pair{ArgumentKind::pointer, std::string_view()};
         return std::nullopt;
     case 'f':
     case 'F':
@@ -137,34 +154,104 @@ std::optional<std::pair<ArgumentKind, std::string>> argument_of(const Conversion
     case 'a':
     case 'A':
         // msvcrt's long double is a double: %Lf reads 8 bytes, as %f and %lf do.
-        if (m.empty() || m == "l" || m == "L") return std::pair{ArgumentKind::floating, std::string()};
+        if (m.empty() || m == "l" || m == "L") return std::pair{ArgumentKind::floating, std::string_view()};
         return std::nullopt;
     case '%':
-        return std::pair{ArgumentKind::none, std::string()};
+        return std::pair{ArgumentKind::none, std::string_view()};
     default:
         return std::nullopt;
     }
 }
 
-// True when the exact binary value lies halfway between two multiples of 10^-precision,
-// read off glibc's exact decimal expansion of it.
+// A finite double as m * 2^exponent, m odd (or 0).
+struct BinaryValue {
+    uint64_t mantissa;
+    int exponent;
+};
+
+BinaryValue binary_value(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+    int exponent = biased == 0 ? -1074 : biased - 1075;
+    if (biased != 0) mantissa |= uint64_t{1} << 52;
+    if (mantissa == 0) return {0, 0};
+    const int trailing_zeros = __builtin_ctzll(mantissa);
+    return {mantissa >> trailing_zeros, exponent + trailing_zeros};
+}
+
+// True when the exact binary value lies halfway between two multiples of 10^-precision:
+// 2 * value * 10^precision = m * 5^precision * 2^(exponent + 1 + precision) is an odd
+// integer, and m * 5^precision is odd, so its lowest set bit is worth exactly
+// 2^-(precision + 1).
 bool is_exact_half(double value, int precision) {
-    int exponent = 0;
-    std::frexp(value, &exponent);
-    // |value| = m * 2^exponent with 53 bits of m: its last bit is worth 2^(exponent - 53),
-    // so 53 - exponent fraction digits hold its every digit.
-    const int fraction_digits = std::clamp(53 - exponent, 0, max_fraction_digits);
-    if (fraction_digits <= precision) return false;
-    // Here |value| < 2^53: at most 16 integer digits, the point, the fraction, the NUL.
-    char digits[16 + 1 + max_fraction_digits + 1];
-    const int length = std::snprintf(digits, sizeof digits, "%.*f", fraction_digits, std::fabs(value));
-    if (length < 0 || length >= static_cast<int>(sizeof digits)) return false;
-    const char* point = std::strchr(digits, '.');
-    if (point == nullptr) return false;
-    const char* first_dropped = point + 1 + precision;
-    if (*first_dropped != '5') return false;
-    const char* const end = digits + length;
-    return std::all_of(first_dropped + 1, end, [](char d) { return d == '0'; });
+    const BinaryValue binary = binary_value(value);
+    return binary.mantissa != 0 && binary.exponent == -(precision + 1);
+}
+
+constexpr uint64_t powers_of_ten[] = {1,       10,       100,       1000,       10000,       100000,
+                                      1000000, 10000000, 100000000, 1000000000, 10000000000ull};
+
+int bit_length(uint64_t value) { return value == 0 ? 0 : 64 - __builtin_clzll(value); }
+
+// |value| rounded to `precision` fraction digits, exact halves away from zero, as the
+// whole part and the fraction in units of 10^-precision; nullopt where 64-bit integers
+// cannot hold the exact arithmetic (glibc then serves).
+std::optional<std::pair<uint64_t, uint64_t>> fixed_point(double value, int precision) {
+    if (precision >= static_cast<int>(std::size(powers_of_ten))) return std::nullopt;
+    const BinaryValue binary = binary_value(value);
+    const uint64_t scale = powers_of_ten[precision];
+    if (binary.mantissa == 0) return std::pair<uint64_t, uint64_t>{0, 0};
+    if (binary.exponent >= 0) {
+        if (bit_length(binary.mantissa) + binary.exponent > 63) return std::nullopt;
+        return std::pair<uint64_t, uint64_t>{binary.mantissa << binary.exponent, 0};
+    }
+    const int shift = -binary.exponent;
+    if (shift > 63) return std::nullopt;
+    const uint64_t whole = binary.mantissa >> shift;
+    const uint64_t fraction = binary.mantissa & ((uint64_t{1} << shift) - 1);
+    // fraction * scale must fit: fraction < 2^shift.
+    if (shift + bit_length(scale) > 64) return std::nullopt;
+    const uint64_t scaled = fraction * scale;
+    uint64_t digits = scaled >> shift;
+    const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
+    if (rest >= (uint64_t{1} << (shift - 1))) ++digits;  // halves and above go away from zero
+    if (digits == scale) return std::pair<uint64_t, uint64_t>{whole + 1, 0};
+    return std::pair<uint64_t, uint64_t>{whole, digits};
+}
+
+// Appends an f conversion of a finite value as glibc lays it out (sign, '#', width, '0'
+// and '-'); false where fixed_point cannot serve.
+bool append_fixed(std::string& out, const Conversion& c, double value, int precision) {
+    const auto parts = fixed_point(value, precision);
+    if (!parts) return false;
+    char body[64];
+    int length = 0;
+    char whole_digits[24];
+    int whole_length = 0;
+    for (uint64_t whole = parts->first; whole != 0 || whole_length == 0; whole /= 10)
+        whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
+    while (whole_length > 0) body[length++] = whole_digits[--whole_length];
+    const bool point = precision > 0 || c.flags.has('#');
+    if (point) body[length++] = '.';
+    for (int digit = precision - 1; digit >= 0; --digit)
+        body[length++] = static_cast<char>('0' + (parts->second / powers_of_ten[digit]) % 10);
+
+    char sign = '\0';
+    if (std::signbit(value)) sign = '-';
+    else if (c.flags.has('+')) sign = '+';
+    else if (c.flags.has(' ')) sign = ' ';
+    const int used = length + (sign != '\0' ? 1 : 0);
+    const int padding = c.width > used ? c.width - used : 0;
+    const bool left = c.flags.has('-');
+    const bool zeros = !left && c.flags.has('0');
+    if (!left && !zeros) out.append(static_cast<std::size_t>(padding), ' ');
+    if (sign != '\0') out.push_back(sign);
+    if (zeros) out.append(static_cast<std::size_t>(padding), '0');
+    out.append(body, static_cast<std::size_t>(length));
+    if (left) out.append(static_cast<std::size_t>(padding), ' ');
+    return true;
 }
 
 // MSVCRT.dll rounds an exact half away from zero. A half at this precision has a bit worth
@@ -177,10 +264,27 @@ double rounded_as_msvcrt(double value, int precision) {
     return std::nextafter(value, std::copysign(HUGE_VAL, value));
 }
 
+// The conversion as glibc's printf writes it, with the length modifier it needs.
+std::string glibc_conversion(const Conversion& c, std::string_view length) {
+    std::string format(1, '%');
+    format += c.flags.text();
+    if (c.width >= 0) format += std::to_string(c.width);
+    if (c.precision >= 0) format.append(1, '.').append(std::to_string(c.precision));
+    format += length;
+    format.push_back(c.letter);
+    return format;
+}
+
 template <typename T>
 void append(std::string& out, const std::string& glibc_format, T value) {
-    const int length = std::snprintf(nullptr, 0, glibc_format.c_str(), value);
+    // Most conversions fit a small buffer: one call; a longer one is sized first.
+    char small[128];
+    const int length = std::snprintf(small, sizeof small, glibc_format.c_str(), value);
     if (length <= 0) return;
+    if (length < static_cast<int>(sizeof small)) {
+        out.append(small, static_cast<std::size_t>(length));
+        return;
+    }
     const std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(length) + 1);
     std::snprintf(out.data() + at, static_cast<std::size_t>(length) + 1, glibc_format.c_str(), value);
@@ -190,8 +294,14 @@ void append(std::string& out, const std::string& glibc_format, T value) {
 }  // namespace
 
 std::string vformat(const char* format, va_list list) {
-    Arguments arguments(list);
     std::string out;
+    vformat_into(out, format, list);
+    return out;
+}
+
+void vformat_into(std::string& out, const char* format, va_list list) {
+    Arguments arguments(list);
+    out.clear();
     const char* p = format;
     while (*p != '\0') {
         if (*p != '%') {
@@ -219,7 +329,7 @@ std::string vformat(const char* format, va_list list) {
                 break;
             }
             // A negative width from the arguments is a '-' flag and its magnitude.
-            if (width < 0 && c.flags.find('-') == std::string::npos) c.flags.push_back('-');
+            if (width < 0) c.flags.add('-');
             c.width = std::abs(width);
         }
         if (c.precision_from_argument) {
@@ -232,12 +342,14 @@ std::string vformat(const char* format, va_list list) {
             c.precision = precision < 0 ? -1 : precision;
         }
 
-        std::string glibc_format(1, '%');
-        glibc_format += c.flags;
-        if (c.width >= 0) glibc_format += std::to_string(c.width);
-        if (c.precision >= 0) glibc_format.append(1, '.').append(std::to_string(c.precision));
-        glibc_format += argument->second;
-        glibc_format.push_back(c.letter);
+        if (argument->first == ArgumentKind::floating && c.letter == 'f') {
+            const double value = arguments.next<double>();
+            const int precision = c.precision >= 0 ? c.precision : 6;
+            if (std::isfinite(value) && append_fixed(out, c, value, precision)) continue;
+            append(out, glibc_conversion(c, argument->second), rounded_as_msvcrt(value, precision));
+            continue;
+        }
+        const std::string glibc_format = glibc_conversion(c, argument->second);
 
         switch (argument->first) {
         case ArgumentKind::int32: append(out, glibc_format, arguments.next<int>()); break;
@@ -249,14 +361,12 @@ std::string vformat(const char* format, va_list list) {
         case ArgumentKind::pointer: append(out, glibc_format, arguments.next<void*>()); break;
         case ArgumentKind::floating: {
             const double value = arguments.next<double>();
-            const int precision = c.precision >= 0 ? c.precision : 6;
-            append(out, glibc_format, c.letter == 'f' ? rounded_as_msvcrt(value, precision) : value);
+            append(out, glibc_format, value);
             break;
         }
         case ArgumentKind::none: break;
         }
     }
-    return out;
 }
 
 }  // namespace kestrel::msvcrt

@@ -20,5 +20,8 @@ namespace kestrel::msvcrt {
 // unknown letter, a width or precision over 4096) is copied as text with the rest of the
 // format after it: no argument past that point is read.
 std::string vformat(const char* format, va_list arguments);
+// The same into `out` (emptied first), whose storage a caller formatting at every update
+// keeps from call to call.
+void vformat_into(std::string& out, const char* format, va_list arguments);
 
 }  // namespace kestrel::msvcrt

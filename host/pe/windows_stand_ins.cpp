@@ -154,7 +154,9 @@ int WIN_CDECL vfprintf_module(void*, const char* format, va_list arguments) {
 int WIN_CDECL sprintf_module(char* buffer, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    const std::string text = msvcrt::vformat(format, arguments);
+    // Modules call in one at a time: one text serves every call.
+    static std::string text;
+    msvcrt::vformat_into(text, format, arguments);
     va_end(arguments);
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<int>(text.size());

@@ -7,13 +7,21 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrel {
 
+// One read-out's buffer in the driver's arena: char_count + 1 bytes of text, then the
+// guard bytes. Plain data in one array, since every entry into the module checks them all.
 struct GaugeDriver::TextBuffer {
+    char* text;
+    char* const* pointer;  // the element's text field, which must keep pointing at text
+    uint32_t text_size;    // char_count + 1
+    uint32_t nul_mask;     // the bits of the text's bytes among 16 (all 16 for longer texts)
     std::size_t element_index;
     StringElement* element;
-    uint32_t char_count;
-    std::vector<char> bytes;  // char_count + 1 bytes of text, then the guard bytes
 };
 
 namespace {
@@ -46,12 +54,13 @@ GaugeDriver::GaugeDriver(GaugeHeader& header, PanelHost& host, const RecordBound
     elements_ = read_element_tree(root(), bounds_);
     if (header.mouse_rect_list != nullptr) mouse_list_ = read_mouse_list(header.mouse_rect_list, bounds_);
     provide_text_buffers();
+    plan_updates();
 }
 
 GaugeDriver::~GaugeDriver() {
     // The module outlives this driver: leave it no pointer into freed buffers.
-    for (const auto& buffer : buffers_)
-        if (buffer->element->text == buffer->bytes.data()) buffer->element->text = nullptr;
+    for (const TextBuffer& buffer : buffers_)
+        if (buffer.element->text == buffer.text) buffer.element->text = nullptr;
 }
 
 std::string GaugeDriver::name() const { return gauge_name_of(*header_); }
@@ -62,46 +71,131 @@ ElementHeader* GaugeDriver::root() const {
 }
 
 void GaugeDriver::provide_text_buffers() {
+    // Each buffer takes its text and guard, rounded up to 16 bytes; the arena is sized
+    // once, before any buffer points into it.
+    std::size_t arena_size = 0;
     for (const ElementEntry& entry : elements_) {
         if (entry.element->element_kind != string_element) continue;
-        auto& readout = reinterpret_cast<StringElement&>(*entry.element);
+        const auto& readout = reinterpret_cast<const StringElement&>(*entry.element);
         if (readout.char_count > max_char_count)
             throw HostError("gauge " + name() + ": read-out " + entry.label + " claims " +
                             std::to_string(readout.char_count) + " characters (at most " +
                             std::to_string(max_char_count) + " are accepted)");
-        auto buffer = std::make_unique<TextBuffer>();
-        buffer->element_index = entry.index;
-        buffer->element = &readout;
-        buffer->char_count = readout.char_count;
-        buffer->bytes.assign(readout.char_count + 1, '\0');
-        buffer->bytes.insert(buffer->bytes.end(), text_guard_size, static_cast<char>(text_guard_byte));
-        readout.text = buffer->bytes.data();
-        buffers_.push_back(std::move(buffer));
+        arena_size += (readout.char_count + 1 + text_guard_size + 15) / 16 * 16;
+    }
+    arena_.assign(arena_size, static_cast<char>(text_guard_byte));
+    std::size_t offset = 0;
+    for (const ElementEntry& entry : elements_) {
+        if (entry.element->element_kind != string_element) continue;
+        auto& readout = reinterpret_cast<StringElement&>(*entry.element);
+        char* text = arena_.data() + offset;
+        const uint32_t text_size = readout.char_count + 1;
+        std::fill(text, text + text_size, '\0');
+        offset += (text_size + text_guard_size + 15) / 16 * 16;
+        readout.text = text;
+        const uint32_t nul_mask = text_size < 16 ? (uint32_t{1} << text_size) - 1 : 0xFFFFu;
+        long_texts_ = long_texts_ || text_size > 16;
+        buffers_.push_back({text, &readout.text, text_size, nul_mask, entry.index, &readout});
     }
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// Sixteen bytes at a time: the guard is one compare, the NUL search one per 16 bytes.
+bool guard_intact(const char* guard) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(guard));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(text_guard_byte)))) == 0xFFFF;
+}
+
+// Loads reach at most 15 bytes past the text, into its guard; bytes past the text are
+// masked off, so the guard's own value does not matter here. A text of 16 bytes or
+// fewer, every read-out's, is one load.
+bool terminated_within(const char* text, uint32_t size) {
+    const __m128i zero = _mm_setzero_si128();
+    if (size <= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+        const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+        return (zeros & ((uint32_t{1} << size) - 1)) != 0;
+    }
+    for (uint32_t at = 0; at < size; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+        if (size - at < 16) zeros &= (1u << (size - at)) - 1;
+        if (zeros != 0) return true;
+    }
+    return false;
+}
+#else
+constexpr uint32_t guard_word = 0x01010101u * text_guard_byte;
+
+uint32_t load_word(const char* at) {
+    uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+bool guard_intact(const char* guard) {
+    return load_word(guard) == guard_word && load_word(guard + 4) == guard_word && load_word(guard + 8) == guard_word &&
+           load_word(guard + 12) == guard_word;
+}
+
+bool terminated_within(const char* text, uint32_t size) { return std::memchr(text, '\0', size) != nullptr; }
+#endif
+
+}  // namespace
+
+bool GaugeDriver::text_buffers_intact() const {
+    // Without branches per buffer: the faults of all buffers are gathered, and only a
+    // fault leads to the slow search for the buffer at fault.
+#if defined(__SSE2__)
+    if (!long_texts_) {
+        // Every text fits 16 bytes: one load for the text, one for its guard.
+        const __m128i guard = _mm_set1_epi8(static_cast<char>(text_guard_byte));
+        const __m128i zero = _mm_setzero_si128();
+        uint32_t faults = 0;
+        for (const TextBuffer& buffer : buffers_) {
+            const char* text = buffer.text;
+            const __m128i guard_bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + buffer.text_size));
+            const __m128i text_bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+            const auto guard_kept = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(guard_bytes, guard)));
+            const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text_bytes, zero)));
+            faults |= (guard_kept ^ 0xFFFFu) | static_cast<uint32_t>((zeros & buffer.nul_mask) == 0) |
+                      static_cast<uint32_t>(*buffer.pointer != text);
+        }
+        return faults == 0;
+    }
+#endif
+    bool intact = true;
+    for (const TextBuffer& buffer : buffers_)
+        intact &= (*buffer.pointer == buffer.text) & guard_intact(buffer.text + buffer.text_size) &
+                  terminated_within(buffer.text, buffer.text_size);
+    return intact;
+}
+
 void GaugeDriver::check_text_buffers(std::string_view after, std::string_view element_label) const {
-    // Runs after every entry into the module: the report is composed only on a fault.
-    for (const auto& buffer : buffers_) {
+    // Runs after every entry into the module, so the test is a few compares per buffer;
+    // the report is composed only on a fault.
+    static_assert(text_guard_size == 16);
+    if (text_buffers_intact()) [[likely]]
+        return;
+    for (const TextBuffer& buffer : buffers_) {
+        if (*buffer.pointer == buffer.text && guard_intact(buffer.text + buffer.text_size) &&
+            terminated_within(buffer.text, buffer.text_size))
+            continue;
+        const bool pointer_kept = *buffer.pointer == buffer.text;
+        const bool guards_intact = guard_intact(buffer.text + buffer.text_size);
+        const uint32_t char_count = buffer.text_size - 1;
         const auto where = [&] {
-            return "gauge " + name() + ": read-out " + elements_[buffer->element_index].label + " (element " +
-                   std::to_string(buffer->element_index) + ", char_count " + std::to_string(buffer->char_count) +
+            return "gauge " + name() + ": read-out " + elements_[buffer.element_index].label + " (element " +
+                   std::to_string(buffer.element_index) + ", char_count " + std::to_string(char_count) +
                    "): " + std::string(after) + std::string(element_label);
         };
-        char* text = buffer->bytes.data();
-        const std::size_t text_size = buffer->char_count + 1;
-        if (buffer->element->text != text) throw HostError(where() + " replaced the host's text pointer");
-        // Runs after every callback: the guard is compared as two words, not byte by byte.
-        static_assert(text_guard_size == 2 * sizeof(uint64_t));
-        constexpr uint64_t intact_word = 0x0101010101010101ull * text_guard_byte;
-        uint64_t guard[2];
-        std::memcpy(guard, text + text_size, sizeof guard);
-        const bool guards_intact = guard[0] == intact_word && guard[1] == intact_word;
-        const bool terminated = std::memchr(text, '\0', text_size) != nullptr;
-        if (guards_intact && terminated) continue;
+        if (!pointer_kept) throw HostError(where() + " replaced the host's text pointer");
         // Restore the buffer so that the driver stays usable after the report.
-        std::fill(text + text_size, text + text_size + text_guard_size, static_cast<char>(text_guard_byte));
-        text[buffer->char_count] = '\0';
+        std::fill(buffer.text + buffer.text_size, buffer.text + buffer.text_size + text_guard_size,
+                  static_cast<char>(text_guard_byte));
+        buffer.text[char_count] = '\0';
         throw HostError(where() + (guards_intact ? " left the text without a NUL within its buffer"
                                        : " wrote past the end of the text buffer"));
     }
@@ -174,55 +268,90 @@ std::vector<KeyEvent> GaugeDriver::events_since(std::size_t log_size) const {
     return {log.begin() + static_cast<std::ptrdiff_t>(log_size), log.end()};
 }
 
-namespace {
-
-void refresh(ModuleVar& variable, const PanelHost& host) {
-    if (variable.token != 0) variable.value = host.var(variable.token);
-}
-
-// The host refreshes the variables embedded in an element before calling its callback.
-void refresh_embedded_vars(ElementHeader& element, const PanelHost& host) {
-    switch (element.element_kind) {
-        case needle_element: refresh(reinterpret_cast<NeedleElement&>(element).source_var, host); break;
-        case icon_element: refresh(reinterpret_cast<IconElement&>(element).source_var, host); break;
-        case string_element:
-            for (ModuleVar& variable : reinterpret_cast<StringElement&>(element).source_vars) refresh(variable, host);
-            break;
-        default: break;
-    }
-}
-
-}  // namespace
-
 UpdateResult GaugeDriver::update() {
     UpdateResult result;
     update(result);
     return result;
 }
 
-void GaugeDriver::update(UpdateResult& result) {
-    const std::size_t log_size = host_->key_events_sent().size();
-    result.samples.resize(elements_.size());
+void GaugeDriver::plan_updates() {
+    // What an update does per element, worked out once from the records: where its
+    // callback pointer is (read afresh at every update, as the simulator reads it), which
+    // variables it embeds and whether it is a read-out.
     for (const ElementEntry& entry : elements_) {
         ElementHeader& element = *entry.element;
-        ElementSample& sample = result.samples[entry.index];
-        sample.index = entry.index;
-        sample.label = entry.label;
-        sample.kind = element.element_kind;
-        sample.resource_id = element.resource_id;
-        sample.value.reset();
-        if (const ElementCallback callback = value_callback_of(element)) {
-            refresh_embedded_vars(element, *host_);
-            sample.value = callback(&element);
-            check_text_buffers("the callback of element ", entry.label);
+        UpdateStep step{&element, nullptr, nullptr, 0, nullptr};
+        switch (element.element_kind) {
+            case needle_element: {
+                auto& needle = reinterpret_cast<NeedleElement&>(element);
+                step = {&element, &needle.value_callback, &needle.source_var, 1, nullptr};
+                break;
+            }
+            case icon_element: {
+                auto& icon = reinterpret_cast<IconElement&>(element);
+                step = {&element, &icon.value_callback, &icon.source_var, 1, nullptr};
+                break;
+            }
+            case string_element: {
+                auto& readout = reinterpret_cast<StringElement&>(element);
+                step = {&element, &readout.value_callback, readout.source_vars, 3, &readout};
+                break;
+            }
+            default: break;
         }
-        sample.image_flags = element.image_flags;
-        if (element.element_kind == string_element) sample.text = text(entry.index);
-        else sample.text.reset();
+        plan_.push_back(step);
     }
-    host_->deliver_pending_key_events();
-    check_text_buffers("a key-event listener");
-    result.key_events = events_since(log_size);
+}
+
+void GaugeDriver::update(UpdateResult& result) {
+    const std::size_t log_size = host_->key_events_sent().size();
+    if (result.samples.size() != elements_.size() ||
+        (!elements_.empty() && result.samples.front().label.data() != elements_.front().label.data())) {
+        // A result of another driver, or a fresh one: the fields that never change.
+        result.samples.assign(elements_.size(), {});
+        for (const ElementEntry& entry : elements_) {
+            ElementSample& sample = result.samples[entry.index];
+            sample.index = entry.index;
+            sample.label = entry.label;
+            sample.kind = entry.element->element_kind;
+            sample.resource_id = entry.element->resource_id;
+        }
+    }
+    for (std::size_t i = 0; i < plan_.size(); ++i) {
+        const UpdateStep& step = plan_[i];
+        ElementSample& sample = result.samples[i];
+        sample.value.reset();
+        if (step.callback != nullptr) {
+            if (const ElementCallback callback = *step.callback) {
+                // The host refreshes the variables embedded in an element before calling its callback.
+                for (uint32_t v = 0; v < step.var_count; ++v) {
+                    ModuleVar& variable = step.vars[v];
+                    if (variable.token != 0) variable.value = host_->var(variable.token);
+                }
+                sample.value = callback(step.element);
+                check_text_buffers("the callback of element ", elements_[i].label);
+            }
+        }
+        sample.image_flags = step.element->image_flags;
+        if (const StringElement* readout = step.readout) {
+            // Refilled in place: the sample keeps its storage from update to update.
+            if (!sample.text) sample.text.emplace();
+            if (readout->text == nullptr) {
+                sample.text->clear();
+            } else {
+                const std::size_t limit = std::size_t{readout->char_count} + 1;
+                const auto* end = static_cast<const char*>(std::memchr(readout->text, '\0', limit));
+                sample.text->assign(readout->text, end != nullptr ? static_cast<std::size_t>(end - readout->text) : limit);
+            }
+        }
+    }
+    // Listeners run only when an event is pending; each run is an entry, checked after.
+    if (host_->pending_key_events() != 0) {
+        host_->deliver_pending_key_events();
+        check_text_buffers("a key-event listener");
+    }
+    const auto& log = host_->key_events_sent();
+    result.key_events.assign(log.begin() + static_cast<std::ptrdiff_t>(log_size), log.end());
 }
 
 ClickResult GaugeDriver::click(int32_t x, int32_t y, uint32_t flags) {

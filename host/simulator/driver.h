@@ -26,7 +26,7 @@ std::optional<StandardRoutineId> standard_routine_by_name(std::string_view name)
 // One element as an update left it.
 struct ElementSample {
     std::size_t index;
-    std::string label;
+    std::string_view label;             // the driver's own label of the element
     uint32_t kind;
     uint32_t resource_id;
     std::optional<double> value;       // the callback's result; nullopt without a callback
@@ -108,6 +108,8 @@ public:
 private:
     struct TextBuffer;
     void provide_text_buffers();
+    bool text_buffers_intact() const;
+    void plan_updates();
     std::vector<KeyEvent> events_since(std::size_t log_size) const;
 
     GaugeHeader* header_;
@@ -115,7 +117,17 @@ private:
     RecordBounds bounds_;
     std::vector<ElementEntry> elements_;
     std::vector<MouseListEntry> mouse_list_;
-    std::vector<std::unique_ptr<TextBuffer>> buffers_;
+    struct UpdateStep {
+        ElementHeader* element;
+        ElementCallback* callback;  // the record's callback field; nullptr for kinds without one
+        ModuleVar* vars;            // the variables the record embeds
+        uint32_t var_count;
+        StringElement* readout;     // read-outs only
+    };
+    std::vector<UpdateStep> plan_;  // drawing order
+    std::vector<char> arena_;  // every read-out's text and guard
+    std::vector<TextBuffer> buffers_;
+    bool long_texts_ = false;  // a read-out of more than 15 characters
 };
 
 // Bytes after each read-out's buffer that no callback may touch, and their value.

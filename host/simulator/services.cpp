@@ -155,9 +155,13 @@ void PanelHost::attach(LoadedModule& module) {
     module.run_module_init();
 }
 
-void PanelHost::set_var(uint32_t token, double value) { vars_[token] = value; }
+void PanelHost::set_var(uint32_t token, double value) {
+    if (token < direct_tokens) direct_vars_[token] = value;
+    else vars_[token] = value;
+}
 
 double PanelHost::var(uint32_t token) const {
+    if (token < direct_tokens) return direct_vars_[token];
     const auto found = vars_.find(token);
     return found != vars_.end() ? found->second : 0.0;
 }

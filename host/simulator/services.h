@@ -90,6 +90,10 @@ public:
 private:
     friend struct ServiceRoutines;
 
+    // Variables are read at every update, many times over: the tokens the simulator
+    // numbers in the low thousands sit in a table, the rest in a map.
+    static constexpr uint32_t direct_tokens = 4096;
+    std::vector<double> direct_vars_ = std::vector<double>(direct_tokens, 0.0);
     std::map<uint32_t, double> vars_;
     std::vector<uint32_t> lookups_;
     bool recording_lookups_ = true;
