@@ -38,11 +38,9 @@ Locations Locations::find(const std::optional<fs::path>& root) {
     const fs::path folder = own_executable().parent_path();
     if (folder.empty() || same_folder(folder, KESTREL_BUILD_PROGRAM_DIR)) return source_tree(KESTREL_SOURCE_DIR);
     // PREFIX/bin/kestrel-bench: the prefix is as many folders up as the bin folder is deep.
+    const fs::path bin = KESTREL_INSTALL_BIN_DIR;
     fs::path prefix = folder;
-    for (const auto& part : fs::path(KESTREL_INSTALL_BIN_DIR)) {
-        (void)part;
-        prefix = prefix.parent_path();
-    }
+    for (auto part = bin.begin(); part != bin.end(); ++part) prefix = prefix.parent_path();
     return installed(prefix);
 }
 
