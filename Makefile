@@ -3,7 +3,7 @@
 SHELL := /bin/bash
 JOBS ?= 2
 
-.PHONY: demo test dist deps tools native native-release windows fuzz fuzz-build benchmark clean
+.PHONY: demo test dist deps tools native native-release windows fuzz fuzz-build benchmark install clean
 
 # The demo's scenarios, then the KESTREL module's two gauges side by side as a panel shows them.
 demo: deps tools dist native-release
@@ -53,6 +53,14 @@ fuzz: fuzz-build
 # 100,000 clock updates with the trace written, natively and under wine where it runs.
 benchmark: native-release windows
 	./tools/host-benchmark.sh
+
+# The bench with the hosts, modules, page and demo scenarios it runs, below PREFIX, where
+# it finds them relative to its own folder: no source tree needed.
+PREFIX ?= /usr/local
+install: tools native-release windows
+	cmake --install build/tools --prefix "$(PREFIX)"
+	cmake --install build/native-release --prefix "$(PREFIX)"
+	cmake --install build/windows --prefix "$(PREFIX)"
 
 dist: windows
 	mkdir -p dist

@@ -41,8 +41,7 @@ protected:
                                 << "expect value 0.0 0\n";
         bench::ScenarioRun run;
         run.scenario = scenario;
-        run.host_command = {host.string()};
-        run.environment = bench::native_host_environment;
+        run.host = {bench::HostKind::twin, {host.string()}, bench::native_host_environment};
         run.modules = modules;
         run.trace = directory / (name + ".jsonl");
         run.log = directory / (name + ".log");

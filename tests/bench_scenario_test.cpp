@@ -131,7 +131,7 @@ TEST(BenchScenario, UnreadableFileIsNamed) {
         read_scenario("/nonexistent/x.scenario");
         FAIL() << "no error";
     } catch (const ScenarioError& error) {
-        EXPECT_STREQ(error.what(), "/nonexistent/x.scenario: cannot read the scenario: no such file");
+        EXPECT_STREQ(error.what(), "/nonexistent/x.scenario: cannot read: No such file or directory");
     }
 }
 

@@ -7,18 +7,29 @@ file(GLOB bench_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scenarios/*.sc
 if(KESTREL_PLATFORM STREQUAL "tools")
   kestrel_add_googletest()
   add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp
-    bench_hostile_input_test.cpp)
-  target_link_libraries(bench_tests PRIVATE kestrel_bench gtest_main)
+    bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp)
+  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve gtest_main)
   add_dependencies(bench_tests kestrel-bench)
   # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
   target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native"
-    KESTREL_BENCH_PROGRAM="$<TARGET_FILE:kestrel-bench>")
+    KESTREL_BENCH_PROGRAM="$<TARGET_FILE:kestrel-bench>" KESTREL_README="${PROJECT_SOURCE_DIR}/README.md")
   add_test(NAME bench_tests COMMAND bench_tests)
   add_test(NAME bench_demo_scenarios_native
     COMMAND kestrel-bench run --native --out ${CMAKE_BINARY_DIR}/bench-test-out ${PROJECT_SOURCE_DIR}/scenarios)
   add_test(NAME bench_demo_scenarios_real_module
     COMMAND kestrel-bench run --native-gau --out ${CMAKE_BINARY_DIR}/bench-test-out-gau ${PROJECT_SOURCE_DIR}/scenarios)
   set_tests_properties(bench_demo_scenarios_native bench_demo_scenarios_real_module PROPERTIES TIMEOUT 600)
+  # The installed bench: needs the native-release and windows builds, as `make install` does.
+  add_executable(bench_install_test bench_install_test.cpp)
+  target_link_libraries(bench_install_test PRIVATE gtest_main)
+  add_dependencies(bench_install_test kestrel-bench)
+  target_compile_definitions(bench_install_test PRIVATE KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KESTREL_CMAKE="${CMAKE_COMMAND}" KESTREL_TOOLS_BUILD_DIR="${CMAKE_BINARY_DIR}"
+    KESTREL_NATIVE_RELEASE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native-release"
+    KESTREL_WINDOWS_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/windows"
+    KESTREL_BENCH_PROGRAM="$<TARGET_FILE:kestrel-bench>")
+  add_test(NAME bench_install_test COMMAND bench_install_test)
+  set_tests_properties(bench_install_test PROPERTIES TIMEOUT 600)
 else()
   if(KESTREL_PLATFORM STREQUAL "native32")
     kestrel_add_module(KESTREL_FAULTY KESTREL_FAULTY.gau SOURCES faulty_module.cpp)

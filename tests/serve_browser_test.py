@@ -186,6 +186,16 @@ class Page:
         return path
 
 
+def check_index_names(text):
+    """A recorded scenario names elements by drawing-order index, [N], never by tree path."""
+    named = re.findall(r"^expect (?:text|value) (\S+) ", text, re.M)
+    if not named:
+        fail("the recording has no expectation on an element:\n" + text)
+    paths = [name for name in named if not re.fullmatch(r"\[\d+\]", name)]
+    if paths:
+        fail("the recording names elements by tree path: %r" % sorted(set(paths)))
+
+
 def replay(args, scenario, out):
     result = subprocess.run(
         [args.bench, "run", "--native-gau", "--host", args.host, "--modules", args.gau_dir, "--gau-dir", args.gau_dir,
@@ -227,6 +237,8 @@ def clock_session(args, driver, work):
         check_guards(server)
         server.request("POST", "/api/restart", "{}")  # the guards' variables are not part of the flight
         page = Page(driver, server)
+        title = driver.find_element(By.ID, "module").text
+        assert title == "KESTREL_TIMER.gau", "the page is titled %r, not by the file the host runs" % title
         page.step()  # the clock looks its variables up on its first update
         page.set_variable("0x150", "1")
         page.click(0, 5, 85)  # the mode lever: chronometer pages
@@ -249,7 +261,9 @@ def clock_session(args, driver, work):
         print("clock: the knob started the stopwatch, which shows %s after %d updates" % (running, page.updates()))
         scenario = page.record(0)
         text = replay(args, scenario, os.path.join(work, "clock-replay"))
-        assert 'expect text 0.1.0 "00:00"' in text and "click 10 10" in text and "set 0x150 1" in text, text
+        # The stopwatch read-out, 0.1.0 in the tree, is fourth in the drawing order.
+        assert 'expect text [3] "00:00"' in text and "click 10 10" in text and "set 0x150 1" in text, text
+        check_index_names(text)
         # A host that dies is reported, and a restart brings the module back.
         os.kill(server.host_pid(), signal.SIGKILL)
         page.driver.find_element(By.ID, "step").click()
@@ -314,7 +328,9 @@ def ap_session(args, driver, work):
         print("AP: altitude window %d -> %d (plain click) -> %d (Shift click)" % (first, fine, coarse))
         scenario = page.record(0)
         text = replay(args, scenario, os.path.join(work, "ap-replay"))
-        assert "click 713 76 0x80000000" in text and "expect text 0.0.0" in text, text
+        # The altitude window, 0.0.0 in the chain of AP's elements, is third in the drawing order.
+        assert "click 713 76 0x80000000" in text and "expect text [2]" in text, text
+        check_index_names(text)
         print("AP: the recorded session replays green")
     finally:
         server.stop()
@@ -329,20 +345,26 @@ def main():
     parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
     parser.add_argument("--screenshot")
     args = parser.parse_args()
+    # Everything the test writes, the browser's profile among it, lies in one folder that
+    # goes whether the test passes or fails.
     work = tempfile.mkdtemp(prefix="kestrel-serve-")
-    options = webdriver.ChromeOptions()
-    options.binary_location = args.chromium
-    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
-                 "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=2400,1100"]:
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service(args.chromedriver), options=options)
     try:
-        clock_session(args, driver, work)
-        ap_session(args, driver, work)
+        options = webdriver.ChromeOptions()
+        options.binary_location = args.chromium
+        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
+                     "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=2400,1100"]:
+            options.add_argument(flag)
+        driver = webdriver.Chrome(service=Service(args.chromedriver), options=options)
+        try:
+            clock_session(args, driver, work)
+            ap_session(args, driver, work)
+        finally:
+            driver.quit()
     finally:
-        driver.quit()
-    shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
+        if os.path.exists(work):
+            print("serve_browser_test: could not remove " + work)
     print("serve_browser_test: passed")
 
 

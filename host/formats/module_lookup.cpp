@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <system_error>
 
 namespace kestrel {
@@ -23,6 +26,18 @@ std::string ends_message(const fs::path& directory, const std::error_code& error
 }  // namespace
 
 std::string display_path(const fs::path& path) { return path.generic_string(); }
+
+std::string read_problem(const fs::path& path, bool directory_allowed) {
+    const std::string cannot = display_path(path) + ": cannot read: ";
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) return cannot + (error ? error.message() : std::strerror(ENOENT));
+    if (fs::is_directory(status)) return directory_allowed ? "" : cannot + std::strerror(EISDIR);
+    if (!fs::is_regular_file(status)) return cannot + "not a regular file";
+    std::ifstream probe(path);
+    if (!probe) return cannot + std::strerror(errno);
+    return "";
+}
 
 fs::path find_module_file(const fs::path& directory, const std::string& name, const std::string& extension) {
     const std::string wanted = lower(name + extension);

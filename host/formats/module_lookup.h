@@ -1,6 +1,7 @@
 // Finding a module file by the name a scenario or a panel gives it: NAME plus an
-// extension, in any letter case (the panel module ships as KESTREL.GAU), in one folder.
-// The host, the bench and the live panel all look modules up here.
+// extension, in any letter case (the panel module ships as KESTREL.GAU), in one folder,
+// and the first check of any file a user names. The host, the bench and the live panel
+// all look files up here.
 #pragma once
 
 #include <filesystem>
@@ -28,6 +29,11 @@ std::vector<std::string> module_files_in(const std::filesystem::path& directory,
 // The file of module NAME, or ModuleNotFound listing the modules the folder has.
 std::filesystem::path require_module_file(const std::filesystem::path& directory, const std::string& name,
                                           const std::string& extension);
+
+// "" when the path names a file that can be opened; else "FILE: cannot read: reason". A
+// directory is accepted only where `directory_allowed`. Every file a user hands the
+// tools is checked so before a parser sees it.
+std::string read_problem(const std::filesystem::path& path, bool directory_allowed);
 
 // A path as the user wrote it, with forward slashes on every platform: for messages and
 // for the module file a trace names.

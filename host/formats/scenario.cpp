@@ -387,14 +387,11 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
 
 Scenario read_scenario(const std::filesystem::path& path) {
     const std::string name = display_path(path);
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw ScenarioError(name, 0, "cannot read the scenario: it is a folder");
+    if (const std::string problem = read_problem(path, false); !problem.empty())
+        throw ScenarioError(name, 0, problem.substr(name.size() + 2));
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ScenarioError(name, 0,
-                            std::string("cannot read the scenario: ") +
-                                (std::filesystem::exists(path, error) ? "permission denied" : "no such file"));
+    if (!in) throw ScenarioError(name, 0, "cannot read: the file went away");
+    std::error_code error;
     if (const auto size = std::filesystem::file_size(path, error); !error && size > max_scenario_bytes)
         throw ScenarioError(name, 0,
                             "expected a scenario of at most " + std::to_string(max_scenario_bytes) + " bytes, found " +

@@ -211,10 +211,12 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
     int line_number = 0;
     while (std::getline(in, text)) {
         ++line_number;
-        // A line without its newline is the last one, cut short when the run died.
-        if (in.eof()) break;
+        // A line without its newline is the last one, cut short when the run died; after
+        // the end record nothing may follow, so that `ended` means the trace is whole.
+        if (in.eof() && !summary.ended) break;
         if (text.empty()) continue;
         try {
+            if (summary.ended) bad("expected nothing after the end record");
             if (text.size() > max_trace_line)
                 bad("a line of " + std::to_string(text.size()) + " bytes is longer than any record (" +
                     std::to_string(max_trace_line) + ")");

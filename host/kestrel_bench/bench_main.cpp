@@ -1,419 +1,216 @@
 // kestrel-bench: runs scenarios on the real modules (each in its own host process, under
-// wine or natively), reports each as passed or failed, and draws the pictures they took
-// from their traces and the modules' own bitmaps. `kestrel-bench demo` runs the built-in set.
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <map>
-#include <optional>
-#include <string>
-#include <vector>
+// wine or natively), judges and draws them, renders traces, and serves the live panel.
+// This file is its command line: one CLI11 parser for the four commands and their options.
+#include <CLI/CLI.hpp>
 
-#include "module_lookup.h"
-#include "renderer.h"
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#include "bench_commands.h"
+#include "bench_locations.h"
+#include "bench_options.h"
+#include "run_status.h"
 #include "scenario.h"
-#include "scenario_process.h"
-#include "serve.h"
-#include "text_face.h"
-#include "trace.h"
+#include "serve_command.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace kestrel;
+using namespace kestrel::bench;
 
-constexpr int exit_all_passed = 0;
-constexpr int exit_some_failed = 1;
-constexpr int exit_bad_input = 2;
-
-constexpr const char* scenario_extension = ".scenario";
-
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-const char* const usage_text =
-    "usage: kestrel-bench demo [OPTIONS]\n"
-    "       kestrel-bench run [OPTIONS] SCENARIO|DIRECTORY...\n"
-    "       kestrel-bench render [OPTIONS] TRACE...\n"
-    "options:\n"
-    "  --native          run on the native 32-bit twin instead of the .gau under wine\n"
-    "  --native-gau      run the real .gau in the native 32-bit host instead of under wine\n"
-    "  --out DIR         where traces, pictures and logs go (default: out)\n"
-    "  --scale N         draw every gauge pixel as N by N pixels: 1, 2 or 4 (default 1; demo 2)\n"
-    "  --timeout SECONDS time a scenario may take before it counts as hung (default 30)\n"
-    "  --update N        render: draw update N of each trace instead of its pictures\n"
-    "  --panel NAME      render: draw the traces, gauges of one module, side by side as one\n"
-    "                    panel, frame by frame, into DIR/frames/NAME\n"
-    "  --root DIR        the Kestrel source tree (default: the one this bench was built from)\n"
-    "  --host PROGRAM    the kestrel-host program to run scenarios with\n"
-    "  --modules DIR     the directory the host loads modules from\n"
-    "  --gau-dir DIR     the directory of the .gau files whose bitmaps are drawn\n";
-
-struct Options {
-    std::string command;
-    fs::path root = KESTREL_SOURCE_DIR;
-    bool native = false;       // the native host runs the scenarios
-    bool native_gau = false;   // ... on the real .gau files rather than the twin
-    fs::path out = "out";
-    std::optional<int> scale;
-    double timeout_seconds = 30;
-    std::optional<uint64_t> update;
-    std::optional<std::string> panel;
-    std::optional<fs::path> host;
-    std::optional<fs::path> modules;
-    std::optional<fs::path> gau_dir;
-    std::vector<fs::path> inputs;
-};
-
-double parse_number(const std::string& option, const std::string& text) {
-    try {
-        std::size_t used = 0;
-        const double value = std::stod(text, &used);
-        if (used == text.size()) return value;
-    } catch (const std::exception&) {
-    }
-    throw UsageError(option + " expects a number, found '" + text + "'");
+std::string number_text(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
 }
 
-Options parse_options(int argc, char** argv) {
-    if (argc < 2) throw UsageError("name a command: demo, run or render");
-    Options options;
-    options.command = argv[1];
-    if (options.command != "demo" && options.command != "run" && options.command != "render")
-        throw UsageError("unknown command '" + options.command + "' (commands: demo, run, render)");
-    for (int i = 2; i < argc; ++i) {
-        const std::string argument = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError(argument + " expects a value");
-            return argv[++i];
-        };
-        if (argument == "--native") {
-            options.native = true;
-        } else if (argument == "--native-gau") {
-            options.native = true;
-            options.native_gau = true;
-        } else if (argument == "--out") {
-            options.out = value();
-        } else if (argument == "--scale") {
-            const std::string text = value();
-            if (text != "1" && text != "2" && text != "4") throw UsageError("--scale expects 1, 2 or 4, found '" + text + "'");
-            options.scale = std::stoi(text);
-        } else if (argument == "--timeout") {
-            options.timeout_seconds = parse_number(argument, value());
-            if (!(options.timeout_seconds > 0)) throw UsageError("--timeout expects a positive number of seconds");
-        } else if (argument == "--update") {
-            const double update = parse_number(argument, value());
-            if (!(update >= 1) || update != static_cast<double>(static_cast<uint64_t>(update)))
-                throw UsageError("--update expects an update number from 1");
-            options.update = static_cast<uint64_t>(update);
-        } else if (argument == "--panel") {
-            const std::string name = value();
-            if (!scenario::is_valid_picture_label(name))
-                throw UsageError("--panel expects a name of letters, digits, '-', '_' or '.', found '" + name + "'");
-            options.panel = name;
-        } else if (argument == "--root") {
-            options.root = value();
-        } else if (argument == "--host") {
-            options.host = value();
-        } else if (argument == "--modules") {
-            options.modules = value();
-        } else if (argument == "--gau-dir") {
-            options.gau_dir = value();
-        } else if (!argument.empty() && argument[0] == '-') {
-            throw UsageError("unknown option " + argument);
-        } else {
-            options.inputs.emplace_back(argument);
-        }
-    }
-    if (options.command == "demo" && !options.inputs.empty())
-        throw UsageError("demo takes no scenarios; use 'kestrel-bench run' for your own");
-    if (options.panel && options.command != "render") throw UsageError("--panel goes with the render command");
-    if (options.command != "demo" && options.inputs.empty())
-        throw UsageError(options.command + " expects at least one " + (options.command == "run" ? "scenario" : "trace"));
-    return options;
-}
-
-// Scenario files named directly, or every *.scenario file of a directory, in name order.
-std::vector<fs::path> scenario_files(const std::vector<fs::path>& inputs) {
-    std::vector<fs::path> files;
-    for (const fs::path& input : inputs) {
-        if (!fs::is_directory(input)) {
-            files.push_back(input);
-            continue;
-        }
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::directory_iterator(input))
-            if (entry.is_regular_file() && entry.path().extension() == scenario_extension) found.push_back(entry.path());
-        if (found.empty()) throw UsageError(input.string() + ": no " + scenario_extension + " files in the directory");
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    return files;
-}
-
-// A name used as one file name under --out: picture-label characters (and '+', which
-// joins the labels of a panel's gauges), not starting with '.', of a length any file
-// system takes.
-void require_plain_name(const std::string& name, const char* what) {
-    const bool plain = !name.empty() && name.size() <= 200 && name.front() != '.' &&
-                       std::all_of(name.begin(), name.end(), [](char c) {
-                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '+';
-                       });
-    if (!plain)
-        throw UsageError("'" + name + "' cannot be " + what + " (letters, digits, '-', '_', '.' or '+', not first '.', at most 200)");
-}
-
-// The work one render may ask for: elements drawn over all frames.
-constexpr std::size_t max_elements_drawn = 1'000'000;
-
-fs::path require_file(const fs::path& path, const std::string& hint) {
-    if (!fs::exists(path)) throw UsageError(path.string() + ": not found (" + hint + ")");
-    return path;
-}
-
-// The .gau files whose bitmaps are drawn: the delivered ones in dist/ if they are there,
-// else the build's.
-fs::path gau_directory(const Options& options) {
-    if (options.gau_dir) return *options.gau_dir;
-    const fs::path dist = options.root / "dist";
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(dist, error)) {
-        std::string extension = entry.path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (extension == ".gau") return dist;
-    }
-    return options.root / "build" / "windows" / "modules";
-}
-
-class Bench {
-public:
-    explicit Bench(Options options) : options_(std::move(options)) {}
-
-    int run_scenarios(const std::vector<fs::path>& files) {
-        // Every scenario is read first: a malformed one stops the bench before anything runs.
-        std::vector<scenario::Scenario> scenarios;
-        bool malformed = false;
-        for (const fs::path& file : files) {
+// Validators whose messages say what was expected.
+CLI::Validator positive_seconds() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            std::size_t used = 0;
+            double value = 0;
             try {
-                scenarios.push_back(scenario::read_scenario(file));
-            } catch (const scenario::ScenarioError& error) {
-                std::cerr << error.what() << '\n';
-                malformed = true;
+                value = std::stod(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
             }
-        }
-        if (malformed) return exit_bad_input;
+            if (used != text.size() || !(value > 0) || !std::isfinite(value))
+                return "expected a positive number of seconds, found '" + text + "'";
+            return "";
+        },
+        "");
+}
 
-        for (const char* sub : {"traces", "frames", "logs"}) fs::create_directories(options_.out / sub);
-        if (!options_.native && !wine_runs()) {
-            if (options_.command != "demo")
-                throw UsageError("wine cannot run 32-bit Windows programs on this machine (see " +
-                                 (options_.out / "logs" / "wine-check.log").string() +
-                                 "); run the scenarios on the native twin with --native");
-            std::printf("NOTE: wine cannot run 32-bit Windows programs on this machine (see %s);\n"
-                        "      the demo runs the real .gau files in the native host instead.\n",
-                        (options_.out / "logs" / "wine-check.log").c_str());
-            options_.native = true;
-            options_.native_gau = true;
-        }
-        const std::vector<std::string> host = host_command();
-        const fs::path modules = options_.modules                        ? *options_.modules
-                                 : options_.native && !options_.native_gau ? bench::native_build(options_.root) / "modules"
-                                                                           : gau_directory(options_);
-        const std::vector<std::string> environment =
-            options_.native ? bench::native_host_environment : std::vector<std::string>{};
+CLI::Validator plain_label() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (kestrel::scenario::is_valid_picture_label(text)) return "";
+            return "expected a name of letters, digits, '-', '_' or '.', found '" + text + "'";
+        },
+        "");
+}
 
-        int passed = 0;
-        int failed = 0;
-        std::ofstream key_log(options_.out / "key-events.log");
-        key_log << "# scenario:line  updates so far  sent by  during  event=value\n";
-        for (const scenario::Scenario& scenario : scenarios) {
-            const std::string name = scenario.name();
-            bench::ScenarioRun run;
-            run.scenario = scenario.file;
-            run.host_command = host;
-            run.environment = environment;
-            run.modules = modules;
-            run.real_module = options_.native_gau;
-            run.trace = options_.out / "traces" / (name + ".jsonl");
-            run.log = options_.out / "logs" / (name + ".log");
-            run.timeout = std::chrono::duration<double>(options_.timeout_seconds);
-            bench::ScenarioOutcome outcome = bench::run_scenario(run);
+CLI::Validator whole_number(uint64_t low, uint64_t high, const std::string& what) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            uint64_t value = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+                return "expected " + what + ", found '" + text + "'";
+            return "";
+        },
+        "");
+}
 
-            int pictures = 0;
-            if (outcome.trace && outcome.trace->gauge) {
-                try {
-                    pictures = draw_pictures(name, *outcome.trace);
-                } catch (const std::exception& error) {
-                    outcome.verdict = bench::Verdict::failed;
-                    outcome.messages.push_back(scenario.file + ": pictures: " + error.what());
-                }
-                write_key_log(key_log, name, *outcome.trace);
-            }
-            const bool ok = outcome.verdict == bench::Verdict::passed;
-            (ok ? passed : failed)++;
-            std::printf("%-12s %s (%zu expectations, %d pictures, %.2f s)\n", bench::verdict_name(outcome.verdict),
-                        name.c_str(), outcome.trace ? outcome.trace->expectations.size() : std::size_t{0}, pictures,
-                        outcome.elapsed.count());
-            for (const std::string& message : outcome.messages) std::printf("    %s\n", message.c_str());
-            std::fflush(stdout);
-        }
-        if (!sheet_frames_.empty()) {
-            picture::TextFace label_face(picture::default_label_font);
-            picture::write_png(picture::contact_sheet(sheet_frames_, label_face, 5), options_.out / "contact-sheet.png");
-        }
-        std::printf("traces:        %s\n", (options_.out / "traces").c_str());
-        std::printf("pictures:      %s\n", (options_.out / "frames").c_str());
-        if (!sheet_frames_.empty()) std::printf("contact sheet: %s\n", (options_.out / "contact-sheet.png").c_str());
-        std::printf("key events:    %s\n", (options_.out / "key-events.log").c_str());
-        std::printf("host output:   %s\n", (options_.out / "logs").c_str());
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return failed == 0 ? exit_all_passed : exit_some_failed;
-    }
+CLI::Validator one_of_scales() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (text == "1" || text == "2" || text == "4") return "";
+            return "expected 1, 2 or 4, found '" + text + "'";
+        },
+        "");
+}
 
-    int render_traces(const std::vector<fs::path>& traces) {
-        fs::create_directories(options_.out / "frames");
-        std::vector<picture::PanelGauge> panel;
-        for (const fs::path& file : traces) {
-            const trace::TraceSummary summary = trace::read_trace(file, options_.update);
-            if (!summary.gauge) throw UsageError(file.string() + ": the trace has no gauge record");
-            std::vector<trace::Frame> frames = summary.pictures;
-            if (frames.size() * summary.gauge->elements.size() > max_elements_drawn)
-                throw UsageError(file.string() + ": " + std::to_string(frames.size()) + " pictures of " +
-                                 std::to_string(summary.gauge->elements.size()) + " elements are more than one render draws");
-            if (options_.update) {
-                if (!summary.selected_update)
-                    throw UsageError(file.string() + ": the trace has no update " + std::to_string(*options_.update) +
-                                     " (it has " + std::to_string(summary.updates) + ")");
-                frames = {*summary.selected_update};
-            }
-            if (options_.panel) {
-                panel.push_back({file.string(), *summary.gauge, std::move(frames)});
-                continue;
-            }
-            trace::TraceSummary selected = summary;
-            selected.pictures = std::move(frames);
-            draw_pictures(file.stem().string(), selected);
-        }
-        if (options_.panel) {
-            picture::Renderer renderer(pictures_of(panel.front().gauge.module), readout_face());
-            write_frames(*options_.panel, picture::panel_frames(renderer, panel, {scale()}));
-        }
-        std::printf("pictures: %s\n", (options_.out / "frames").c_str());
-        return exit_all_passed;
-    }
+// The options each command takes, with the default it really uses in its help.
+void add_out(CLI::App& command, Options& options) {
+    command.add_option("--out", options.out, std::string("where traces, pictures and logs go (default ") + default_out + ")")
+        ->type_name("DIR");
+}
 
-private:
-    std::vector<std::string> host_command() const {
-        if (options_.native) {
-            const fs::path host = options_.host ? *options_.host : bench::native_build(options_.root) / "host" / "kestrel-host";
-            return {require_file(host, "build it with 'make native'").string()};
-        }
-        const fs::path host =
-            options_.host ? *options_.host : options_.root / "build" / "windows" / "host" / "kestrel-host.exe";
-        return {require_file(options_.root / "tools" / "wine-run.sh", "the source tree's wine wrapper").string(),
-                require_file(host, "build it with 'make windows'").string()};
-    }
+void add_scale(CLI::App& command, Options& options, Command which) {
+    command.add_option("--scale", options.scale,
+                       "draw every gauge pixel as N by N pixels: 1, 2 or 4 (default " +
+                           std::to_string(default_scale(which)) + ")")
+        ->type_name("N")
+        ->check(one_of_scales());
+}
 
-    // The project's wine probe: the host must answer --help under wine within its limit
-    // (the first run also creates the wine prefix); it clears up after a failed try.
-    bool wine_runs() const {
-        const std::vector<std::string> host = host_command();
-        try {
-            const auto exit = bench::run_child(
-                {require_file(options_.root / "tools" / "wine-works.sh", "the source tree's wine probe").string(),
-                 host.back(), "--help"},
-                options_.out / "logs" / "wine-check.log", std::chrono::minutes(5));
-            return exit.kind == bench::ChildExit::Kind::exited && exit.code == 0;
-        } catch (const std::runtime_error&) {
-            return false;
-        }
-    }
+void add_lookup(CLI::App& command, Options& options) {
+    command.add_option("--root", options.root,
+                       "a Kestrel source tree to take the hosts, modules, page and scenarios from "
+                       "(default: the build tree this bench runs from, or its install prefix)")
+        ->type_name("DIR");
+    command.add_option("--gau-dir", options.gau_dir,
+                       "the folder of the .gau files whose pictures are drawn (default: dist, then "
+                       "build/windows/modules; installed: PREFIX/lib/kestrel/gau)")
+        ->type_name("DIR");
+}
 
-    const picture::PictureSet& pictures_of(const std::string& module) {
-        auto it = pictures_.find(module);
-        if (it != pictures_.end()) return it->second;
-        const fs::path directory = gau_directory(options_);
-        fs::path gau = fs::exists(directory) ? find_module_file(directory, module, ".gau") : fs::path();
-        if (gau.empty())
-            throw UsageError(directory.string() + ": no " + module + ".gau to draw the pictures from (build it with 'make dist')");
-        return pictures_.emplace(module, picture::PictureSet::from_module(gau)).first->second;
-    }
-
-    picture::TextFace& readout_face() {
-        if (!readout_face_) readout_face_ = std::make_unique<picture::TextFace>(picture::default_readout_font);
-        return *readout_face_;
-    }
-
-    int draw_pictures(const std::string& name, const trace::TraceSummary& summary) {
-        if (summary.pictures.empty()) return 0;
-        const picture::PictureSet& pictures = pictures_of(summary.gauge->module);
-        picture::Renderer renderer(pictures, readout_face());
-        std::vector<std::pair<std::string, picture::Image>> frames;
-        for (const trace::Frame& frame : summary.pictures)
-            frames.emplace_back(frame.label, renderer.render(*summary.gauge, frame, {scale()}));
-        write_frames(name, std::move(frames));
-        return static_cast<int>(summary.pictures.size());
-    }
-
-    int scale() const { return options_.scale.value_or(options_.command == "demo" ? 2 : 1); }
-
-    // Writes out/frames/NAME/LABEL.png for each frame and keeps it for the contact sheet.
-    // Names and labels come from files the user hands the bench: each must be a plain
-    // file name, so that nothing is ever written outside --out.
-    void write_frames(const std::string& name, std::vector<std::pair<std::string, picture::Image>> frames) {
-        require_plain_name(name, "a trace or scenario name");
-        const fs::path directory = options_.out / "frames" / name;
-        fs::create_directories(directory);
-        for (auto& [label, image] : frames) {
-            require_plain_name(label, "a picture label");
-            picture::write_png(image, directory / (label + ".png"));
-            sheet_frames_.emplace_back(name + ": " + label, std::move(image));
-        }
-    }
-
-    static void write_key_log(std::ofstream& log, const std::string& name, const trace::TraceSummary& summary) {
-        if (summary.key_log.empty()) {
-            log << name << ": no key events\n";
-            return;
-        }
-        for (const trace::KeyLogEntry& entry : summary.key_log)
-            log << name << ':' << entry.line << "  " << entry.updates << "  " << entry.source << "  " << entry.during
-                << "  " << scenario::format_key_event({entry.event.id, entry.event.value}) << '\n';
-    }
-
-    Options options_;
-    std::map<std::string, picture::PictureSet> pictures_;
-    std::unique_ptr<picture::TextFace> readout_face_;
-    std::vector<std::pair<std::string, picture::Image>> sheet_frames_;
-};
+void add_host(CLI::App& command, Options& options, Command which) {
+    command.add_flag("--native", options.native, "run the native 32-bit twin instead of the real .gau");
+    command.add_flag("--native-gau", options.native_gau, "run the real .gau in the native 32-bit host without trying wine first");
+    command.add_option("--timeout", options.timeout_seconds,
+                       (which == Command::serve ? "time a command may take before the module counts as hung (default "
+                                                : "time a scenario may take before it counts as hung (default ") +
+                           number_text(default_timeout_seconds(which)) + " s)")
+        ->type_name("SECONDS")
+        ->check(positive_seconds());
+    command.add_option("--host", options.host,
+                       "the kestrel-host program (default: the optimized native host, or the Windows host under wine)")
+        ->type_name("PROGRAM");
+    command.add_option("--modules", options.modules,
+                       "the folder the host loads modules from (default: the twin's build folder with --native, "
+                       "else the .gau folders of --gau-dir)")
+        ->type_name("DIR");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << usage_text << kestrel::serve::usage_lines;
-        return 0;
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return kestrel::serve::serve_main(argc - 2, argv + 2, KESTREL_SOURCE_DIR);
+    Options options;
+    CLI::App app{"kestrel-bench: runs scenarios on the Kestrel gauge modules, each in its own host process, judges them\n"
+                 "and draws their pictures; renders traces; serves a live panel in the browser."};
+    app.footer("Each command answers --help. Exit status: 0 all passed, 1 a scenario failed, 2 bad input.\n");
+    app.get_formatter()->column_width(30);
+    app.require_subcommand(0, 1);
+
+    CLI::App* demo = app.add_subcommand("demo", "run the built-in demo scenarios and draw their pictures");
+    add_host(*demo, options, Command::demo);
+    add_out(*demo, options);
+    add_scale(*demo, options, Command::demo);
+    add_lookup(*demo, options);
+
+    CLI::App* run = app.add_subcommand("run", "run scenarios, each in its own host process, and judge them");
+    add_host(*run, options, Command::run);
+    add_out(*run, options);
+    add_scale(*run, options, Command::run);
+    add_lookup(*run, options);
+    run->add_option("SCENARIO", options.inputs, "scenario files, or folders of *.scenario files")->required()->type_name("");
+
+    CLI::App* render = app.add_subcommand("render", "draw the pictures of traces, or a panel of several gauges");
+    add_out(*render, options);
+    add_scale(*render, options, Command::render);
+    add_lookup(*render, options);
+    render->add_option("--update", options.update, "draw update N of each trace instead of its pictures")
+        ->type_name("N")
+        ->check(whole_number(1, std::numeric_limits<uint64_t>::max(), "an update number from 1"));
+    render->add_option("--panel", options.panel,
+                       "draw the traces, gauges of one module, side by side as one panel, frame by frame, "
+                       "into OUT/frames/NAME")
+        ->type_name("NAME")
+        ->check(plain_label());
+    render->add_option("TRACE", options.inputs, "trace files (.jsonl) that run left in OUT/traces")->required()->type_name("");
+
+    CLI::App* serve = app.add_subcommand("serve", "serve a module's gauges as a live panel in the browser");
+    add_host(*serve, options, Command::serve);
+    add_out(*serve, options);
+    add_scale(*serve, options, Command::serve);
+    add_lookup(*serve, options);
+    serve->add_option("--port", options.port,
+                      "the port to listen on (default " + std::to_string(default_port) + "; 0 picks a free one)")
+        ->type_name("N")
+        ->check(whole_number(0, 65535, "a port number from 0 to 65535"));
+    serve->add_option("--listen", options.listen, std::string("the address to listen on (default ") + default_listen_address + ")")
+        ->type_name("ADDRESS");
+    serve->add_option("MODULE", options.inputs, "a module file, or a module name such as KESTREL")
+        ->required()
+        ->expected(1)
+        ->type_name("");
+
+    const std::pair<CLI::App*, Command> commands[] = {
+        {demo, Command::demo}, {run, Command::run}, {render, Command::render}, {serve, Command::serve}};
+    // Bad usage: one line that says what was wrong and where the help is, exit status 2.
+    auto usage_error = [&commands](const std::string& message) {
+        std::string help = "kestrel-bench --help lists the commands";
+        for (const auto& [command, which] : commands)
+            if (command->parsed()) help = "kestrel-bench " + command->get_name() + " --help lists its options";
+        std::cerr << "kestrel-bench: " << message << " (" << help << ")\n";
+        return kestrel::run_bad_scenario;
+    };
     try {
-        Options options = parse_options(argc, argv);
-        Bench bench(options);
-        if (options.command == "demo") return bench.run_scenarios(scenario_files({options.root / "scenarios"}));
-        if (options.command == "run") return bench.run_scenarios(scenario_files(options.inputs));
-        return bench.render_traces(options.inputs);
-    } catch (const UsageError& error) {
-        std::cerr << "kestrel-bench: " << error.what() << " (kestrel-bench --help lists the commands)\n";
-        return exit_bad_input;
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        return usage_error(error.what());
+    }
+    CLI::App* chosen = nullptr;
+    for (const auto& [command, which] : commands)
+        if (command->parsed()) {
+            chosen = command;
+            options.command = which;
+        }
+    if (chosen == nullptr) return usage_error("name a command: demo, run, render or serve");
+    if (options.native && options.native_gau)
+        return usage_error("--native and --native-gau choose different modules: give one of them");
+
+    try {
+        const Locations locations = Locations::find(options.root);
+        switch (options.command) {
+            case Command::demo: return demo_command(options, locations);
+            case Command::run: return run_command(options, locations);
+            case Command::render: return render_command(options, locations);
+            case Command::serve: return kestrel::serve::serve_command(options, locations);
+        }
     } catch (const std::exception& error) {
         // A malformed trace, module file or picture, or output that cannot be written: bad
         // input, not a failed scenario (which alone ends with exit status 1).
         std::cerr << "kestrel-bench: " << error.what() << '\n';
-        return exit_bad_input;
     }
+    return kestrel::run_bad_scenario;
 }

@@ -282,14 +282,32 @@ int run_scenario(const RunOptions& options) {
         const fs::path module_path = module_file(options, scenario);
         PanelHost host;
         host.record_lookups(false);
-        LoadedModule module = LoadedModule::open(module_path);
-        require_gauge(module, scenario);
-        host.attach(module);
-        GaugeDriver driver(module, host, scenario.gauge);
+        // A module file that cannot be loaded, or whose records cannot be driven, is bad
+        // input as a wrong name is: the scenario's `module` line names it.
+        std::optional<LoadedModule> module;
+        try {
+            module.emplace(LoadedModule::open(module_path));
+        } catch (const HostError& error) {
+            throw ScenarioError(scenario.file, scenario.module_line, error.what());
+        }
+        require_gauge(*module, scenario);
+        host.attach(*module);
+        std::optional<GaugeDriver> loaded_driver;
+        try {
+            loaded_driver.emplace(*module, host, scenario.gauge);
+        } catch (const HostError& error) {
+            throw ScenarioError(scenario.file, scenario.gauge_line, error.what());
+        }
+        GaugeDriver& driver = *loaded_driver;
         PanelExecutor executor(host, {&driver});
 
         Runner runner(scenario, executor, trace.get());
-        const std::optional<GaugeSize> size = gauge_size(module_path, options.pictures, scenario.module, driver);
+        std::optional<GaugeSize> size;
+        try {
+            size = gauge_size(module_path, options.pictures, scenario.module, driver);
+        } catch (const ModuleNotFound& error) {
+            throw ScenarioError(scenario.file, scenario.module_line, std::string("--pictures: ") + error.what());
+        }
         if (!size)
             std::cerr << scenario.file << ": warning: clicks are not checked against the gauge's size: "
                       << display_path(module_path) << " holds no pictures (name the .gau folder with --pictures)\n";

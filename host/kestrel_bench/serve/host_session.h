@@ -1,16 +1,18 @@
-// The bench's end of a live session: one child `kestrel-host session` process in a
-// process group of its own, fed one command line at a time through a pipe, each answer
-// one JSON line read back with a time limit. A crash or hang ends the child, not the bench.
+// The bench's end of a live session: one child `kestrel-host session` process, fed one
+// command line at a time through a pipe, each answer one JSON line read back with a time
+// limit. A crash or hang ends the child, not the bench.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "child_process.h"
 
 namespace kestrel::serve {
 
@@ -26,9 +28,6 @@ public:
     // Throws HostGone when it cannot be started.
     HostSession(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                 const std::filesystem::path& log);
-    ~HostSession();
-    HostSession(const HostSession&) = delete;
-    HostSession& operator=(const HostSession&) = delete;
 
     // The next answer line, parsed. Throws HostGone (and stops the child) on end of
     // output, a time-out, an over-long line or one that is not JSON.
@@ -37,13 +36,10 @@ public:
     nlohmann::json request(const std::string& line, std::chrono::duration<double> timeout);
 
 private:
-    [[noreturn]] void fail(const std::string& what);
-    void stop() noexcept;
+    [[noreturn]] void fail(const std::string& what, bool describe_exit = true);
     std::string exit_description();
 
-    pid_t pid_ = -1;
-    int to_child_ = -1;
-    int from_child_ = -1;
+    std::unique_ptr<bench::ChildProcess> child_;
     std::string buffer_;
 };
 

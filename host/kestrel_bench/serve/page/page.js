@@ -186,6 +186,7 @@ async function poll() {
 async function main() {
   info = await api("/api/info");
   document.getElementById("module").textContent = info.module;
+  document.title = "Kestrel live panel: " + info.module;
   buildGauges();
   document.getElementById("play").onclick = () => act("/api/play");
   document.getElementById("pause").onclick = () => act("/api/pause");

@@ -1,0 +1,46 @@
+// Drawing what traces recorded into PNG files under --out: the module pictures each trace's
+// module needs (from its .gau, looked up in the bench's one order), the frames of each
+// scenario or panel, and the contact sheet of everything drawn.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "renderer.h"
+#include "text_face.h"
+#include "trace.h"
+
+namespace kestrel::bench {
+
+class FrameWriter {
+public:
+    // gau_folders: where the modules' pictures are looked up; frames go to out/frames/.
+    FrameWriter(std::vector<std::filesystem::path> gau_folders, std::filesystem::path out, int scale);
+
+    // Draws a trace's pictures (or the frames set in it) into frames/NAME/; returns how many.
+    int draw(const std::string& name, const trace::TraceSummary& summary);
+    // Writes frames/NAME/LABEL.png for each frame and keeps it for the contact sheet. Names
+    // and labels come from files the user hands the bench: each must be plain, so that
+    // nothing is ever written outside --out.
+    void write(const std::string& name, std::vector<std::pair<std::string, picture::Image>> frames);
+    // Writes out/contact-sheet.png of every frame written; false when there was none.
+    bool write_contact_sheet(const std::filesystem::path& file);
+
+    const picture::PictureSet& pictures_of(const std::string& module);
+    picture::TextFace& readout_face();
+    int scale() const { return scale_; }
+
+private:
+    std::vector<std::filesystem::path> gau_folders_;
+    std::filesystem::path out_;
+    int scale_;
+    std::map<std::string, picture::PictureSet> pictures_;
+    std::unique_ptr<picture::TextFace> readout_face_;
+    std::vector<std::pair<std::string, picture::Image>> sheet_frames_;
+};
+
+}  // namespace kestrel::bench

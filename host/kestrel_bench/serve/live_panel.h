@@ -1,0 +1,119 @@
+// The live module behind the panel: the child host session, what its gauges last showed,
+// the log the page reads, the recorder, and the ticker that runs updates at the host's
+// rate while playing. Everything is behind one lock; the routes call it from any thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host_launcher.h"
+#include "host_session.h"
+#include "renderer.h"
+#include "session_recorder.h"
+#include "text_face.h"
+
+namespace kestrel::serve {
+
+// A request the panel refuses: the HTTP status and the reason the page shows.
+struct Refusal {
+    int status;
+    std::string reason;
+};
+
+// The module served: its name as a scenario's module line gives it, the .gau its
+// pictures come from, and the file the host loads (the .gau, or the twin's .so).
+struct ServedModule {
+    std::string name;
+    std::filesystem::path pictures;
+    std::filesystem::path loaded;
+};
+
+// The module named on serve's command line, a file or a name, looked up in the bench's
+// one order for the host kind. Throws UsageError.
+ServedModule served_module(const std::string& argument, const bench::Options& options, const bench::Locations& locations,
+                           bench::HostKind kind);
+
+struct PanelSettings {
+    std::filesystem::path out;  // sessions are written under out/sessions/
+    int scale = 2;
+    double timeout_seconds = 10;  // a command's time limit
+};
+
+class LivePanel {
+public:
+    static constexpr int updates_per_second = 18;
+
+    // Starts the host; throws when its first start fails.
+    LivePanel(PanelSettings settings, ServedModule module, bench::Host host);
+    ~LivePanel();
+    LivePanel(const LivePanel&) = delete;
+    LivePanel& operator=(const LivePanel&) = delete;
+
+    void start_ticker();
+
+    nlohmann::json info();
+    nlohmann::json state(uint64_t log_since);
+    std::vector<uint8_t> frame_png(std::size_t gauge);
+    void set_playing(bool playing);
+    void step();
+    void click(std::size_t gauge, int x, int y, bool modifier);
+    void call_service(std::size_t gauge, int32_t id);
+    void set_variable(uint32_t token, double value);
+    void send_key(uint32_t id, uint32_t value);
+    void restart();
+    // The session so far as a scenario of one gauge, written into the sessions folder.
+    nlohmann::json record(std::size_t gauge);
+
+private:
+    void require_running() const;
+    void require_gauge(std::size_t gauge) const;
+    void start();
+    picture::Image render(std::size_t gauge);
+    void note(const std::string& text);
+    GaugeKeys apply(const nlohmann::json& answer);
+    void command(const std::string& line, const std::string& scenario_line, std::optional<std::size_t> gauge,
+                 uint64_t updates);
+    void tick();
+
+    PanelSettings settings_;
+    ServedModule module_;
+    bench::Host host_;
+    std::filesystem::path work_;
+    picture::PictureSet pictures_;
+    std::unique_ptr<picture::TextFace> face_;
+    std::mutex mutex_;
+    std::unique_ptr<HostSession> session_;
+    std::vector<trace::GaugeInfo> gauges_;
+    nlohmann::json areas_;
+    std::vector<std::pair<int, int>> sizes_;
+    GaugeStates states_;
+    std::vector<std::pair<uint32_t, double>> vars_;
+    std::deque<std::pair<uint64_t, std::string>> log_;
+    uint64_t log_serial_ = 0;
+    SessionRecorder recorder_;
+    bool recording_full_ = false;
+    int recordings_ = 0;
+    uint64_t updates_ = 0;
+    uint64_t serial_ = 0;
+    std::size_t listeners_ = 0;
+    bool running_ = false;
+    bool playing_ = false;
+    std::string reason_;
+    std::chrono::steady_clock::time_point last_tick_;
+    std::atomic<bool> stopping_ = false;
+    std::thread ticker_;
+};
+
+}  // namespace kestrel::serve
