@@ -19,18 +19,12 @@ constexpr uint32_t mode_lever_pictures = 8720;  // lying 8720, raised 8721
 
 constexpr uint32_t clock_help_id = 0xAA1E;
 constexpr int32_t cursor_start_stop = 4;
-constexpr int32_t cursor_push = 5;
-constexpr uint32_t failure_key_20 = 20;
 constexpr uint32_t clock_needle_rate = 18;
 constexpr uint32_t clock_icon_switch = 3;
 constexpr uint32_t amber = 0x0040B4DC;
-constexpr uint32_t black = 0x00000000;
 constexpr uint32_t grey_92 = 0x005C5C5C;
 constexpr PixelSize readout_box = {.width = 36, .height = 36};
 constexpr uint32_t readout_characters = 5;
-constexpr uint32_t font_weight_normal = 400;
-constexpr uint32_t font_charset_default = 1;
-constexpr uint32_t draw_text_centred_single_line = 0x25;
 
 constexpr ModuleVar no_var = module_var(0);
 
@@ -44,7 +38,7 @@ constexpr ElementHeader clock_element(ElementKind kind, uint32_t resource_id, Pi
 constexpr StringElement clock_readout(ElementHeader header, ElementCallback callback) {
     return {.header = header, .source_vars = {no_var, no_var, no_var}, .host_owned_144 = {}, .text = nullptr,
             .host_owned_188 = 0, .size = readout_box, .host_owned_200 = {}, .fore_colour = amber,
-            .back_colour = black, .highlight_colour = grey_92, .host_owned_220 = {}, .font_name = "Quartz",
+            .back_colour = colour_black, .highlight_colour = grey_92, .host_owned_220 = {}, .font_name = KESTREL_READOUT_FONT,
             .font_weight = font_weight_normal, .font_charset = font_charset_default,
             .text_format = draw_text_centred_single_line, .char_count = readout_characters,
             .host_owned_296 = {}, .value_callback = callback, .host_owned_316 = {}};
@@ -63,11 +57,11 @@ constexpr IconElement clock_icon(ElementHeader header, uint32_t icon_count, Elem
 }
 
 constinit const FailureEntry readout_failures[] = {
-    {.failure_key = failure_key_20, .failure_action = 3, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = readout_failure_action, .reserved = 0},
     {.failure_key = 0, .failure_action = 0, .reserved = 0},
 };
 constinit const FailureEntry hand_failures[] = {
-    {.failure_key = failure_key_20, .failure_action = 1, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = needle_failure_action, .reserved = 0},
     {.failure_key = 0, .failure_action = 0, .reserved = 0},
 };
 

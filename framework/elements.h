@@ -24,6 +24,22 @@ inline constexpr uint32_t image_flag_80000000 = 0x80000000;
 
 inline constexpr uint32_t no_resource = 0xFFFFFFFF;  // text read-outs have no picture
 
+// Failure lists: every list of both modules names the same host failure number, with the
+// host's action for a needle or for a read-out or light. The numbers are the host's.
+inline constexpr uint32_t gauge_failure_key = 20;
+inline constexpr uint32_t needle_failure_action = 1;
+inline constexpr uint32_t readout_failure_action = 3;  // read-outs, and in KESTREL the lights
+
+// How a read-out asks the host to draw its text: the Windows values for a normal weight,
+// the default character set, and DrawText centring on a single line (0x1 | 0x4 | 0x20).
+inline constexpr uint32_t font_weight_normal = 400;
+inline constexpr uint32_t font_charset_default = 1;
+inline constexpr uint32_t draw_text_centred_single_line = 0x25;
+inline constexpr uint32_t colour_black = 0x00000000;  // Windows colour 0x00BBGGRR
+// The host's font of every read-out. A literal, since only a literal initialises the
+// record's inline name.
+#define KESTREL_READOUT_FONT "Quartz"
+
 #pragma pack(push, 4)
 
 // A host variable as the module reads it. The host fills value (at byte 12: the record

@@ -12,7 +12,12 @@ enum MouseRectKind : uint32_t {
     mouse_tooltip_text = 4,
 };
 
+// Host cursor codes; the pictures are the host's. A two-half control raises what it sets
+// on its right or lower half and lowers it on its left or upper half.
 inline constexpr int32_t cursor_none = -1;
+inline constexpr int32_t cursor_raise = 1;
+inline constexpr int32_t cursor_lower = 2;
+inline constexpr int32_t cursor_push = 5;
 inline constexpr uint32_t mouse_flag_click = 0x20000000;    // every click area takes these clicks
 inline constexpr uint32_t mouse_flag_coarse = 0x80000000;   // handlers take a coarse step on this bit
 inline constexpr uint32_t mouse_flag_0x00200000 = 0x00200000;  // host-owned meaning

@@ -34,12 +34,8 @@ constexpr uint32_t toggle_lever_pictures = 108;    // 108 for value 0, 109 for v
 
 constexpr uint32_t ap_size_x_mm = 804;
 constexpr uint32_t amber = 0x0048B8F0;
-constexpr uint32_t black = 0x00000000;
 constexpr PixelSize three_characters = {.width = 27, .height = 13};
 constexpr PixelSize five_characters = {.width = 45, .height = 13};
-constexpr uint32_t font_weight_normal = 400;
-constexpr uint32_t font_charset_default = 1;
-constexpr uint32_t draw_text_centred_single_line = 0x25;
 constexpr uint32_t one_picture = 1;
 constexpr uint32_t two_pictures = 2;
 constexpr uint32_t drawn = 0x3;       // the background and the two switch pictures
@@ -63,8 +59,8 @@ constexpr StringElement ap_readout(PixelPoint position, uint32_t special_flags, 
     return {.header = ap_element(string_element, no_resource, position, lit_or_shown, light_failures, special_flags,
                                  next),
             .source_vars = {module_var(token), module_var(second_token), module_var(0)}, .host_owned_144 = {}, .text = nullptr,
-            .host_owned_188 = 0, .size = size, .host_owned_200 = {}, .fore_colour = amber, .back_colour = black,
-            .highlight_colour = black, .host_owned_220 = {}, .font_name = "Quartz",
+            .host_owned_188 = 0, .size = size, .host_owned_200 = {}, .fore_colour = amber, .back_colour = colour_black,
+            .highlight_colour = colour_black, .host_owned_220 = {}, .font_name = KESTREL_READOUT_FONT,
             .font_weight = font_weight_normal, .font_charset = font_charset_default,
             .text_format = draw_text_centred_single_line, .char_count = char_count, .host_owned_296 = {},
             .value_callback = callback, .host_owned_316 = {}};

@@ -8,10 +8,6 @@ namespace ap {
 
 namespace {
 
-// Cursors: push areas, and the two halves of a selector.
-constexpr int32_t push = 5;
-constexpr int32_t lower_half = 2;
-constexpr int32_t raise_half = 1;
 // Selector halves take the coarse bit and the host's 0x00200000 besides plain clicks.
 constexpr uint32_t knob_flags = mouse_flag_click | mouse_flag_coarse | mouse_flag_0x00200000;
 constexpr uint32_t no_help = 0;
@@ -19,7 +15,7 @@ constexpr uint32_t no_help = 0;
 constexpr MouseRect area(PixelBox box, uint32_t help_id) { return mouse_parent_rect(box, help_id); }
 constexpr MouseRect tooltip(const char* text) { return mouse_tooltip_rect(text); }
 constexpr MouseRect button(PixelBox box, ClickHandler handler) {
-    return mouse_child_rect(box, push, mouse_flag_click, handler);
+    return mouse_child_rect(box, cursor_push, mouse_flag_click, handler);
 }
 constexpr MouseRect knob(PixelBox box, int32_t cursor, ClickHandler handler) {
     return mouse_child_rect(box, cursor, knob_flags, handler);
@@ -51,16 +47,16 @@ constinit std::array<MouseRect, ap_mouse_rect_count> ap_mouse_rects = {{
     area({392, 50, 22, 22}, 0xAD90), button({0, 0, 22, 22}, plain_event_click<event::toggle_lever>), end(),
     area({398, 16, 12, 12}, no_help), tooltip(ias_mach_tip), button({0, 0, 12, 12}, speed_mode_click), end(),
     // A7: first angle knob. A8: speed knob. A9: speed hold. A10: second angle knob.
-    area({276, 61, 37, 36}, 0xAD86), knob({0, 0, 18, 36}, lower_half, angle_1_down), knob({18, 0, 18, 36}, raise_half, angle_1_up), end(),
-    area({426, 58, 37, 36}, 0xAD8F), knob({0, 0, 18, 36}, lower_half, speed_down), knob({18, 0, 18, 36}, raise_half, speed_up), end(),
+    area({276, 61, 37, 36}, 0xAD86), knob({0, 0, 18, 36}, cursor_lower, angle_1_down), knob({18, 0, 18, 36}, cursor_raise, angle_1_up), end(),
+    area({426, 58, 37, 36}, 0xAD8F), knob({0, 0, 18, 36}, cursor_lower, speed_down), knob({18, 0, 18, 36}, cursor_raise, speed_up), end(),
     area({430, 37, 28, 14}, no_help), tooltip(ias_mach_hold_tip), button({0, 0, 28, 14}, speed_hold_click), end(),
-    area({549, 58, 37, 36}, 0xAD88), knob({0, 0, 18, 36}, lower_half, angle_2_down), knob({18, 0, 18, 36}, raise_half, angle_2_up), end(),
+    area({549, 58, 37, 36}, 0xAD88), knob({0, 0, 18, 36}, cursor_lower, angle_2_down), knob({18, 0, 18, 36}, cursor_raise, angle_2_up), end(),
     // A11: second angle select. A12: altitude knob. A13: altitude select.
     area({552, 37, 28, 14}, 0xAD87), button({0, 0, 28, 14}, engaged_event_click<0x10106>), end(),
-    area({686, 58, 37, 36}, 0xAD8D), knob({0, 0, 18, 36}, lower_half, altitude_down), knob({18, 0, 18, 36}, raise_half, altitude_up), end(),
+    area({686, 58, 37, 36}, 0xAD8D), knob({0, 0, 18, 36}, cursor_lower, altitude_down), knob({18, 0, 18, 36}, cursor_raise, altitude_up), end(),
     area({691, 37, 28, 14}, 0xAD8C), button({0, 0, 28, 14}, engaged_event_click<0x10107>), end(),
     // A14: vertical speed wheel, upper half down, lower half up.
-    area({767, 43, 25, 48}, 0xAD8B), knob({0, 0, 25, 24}, lower_half, vs_down), knob({0, 25, 25, 24}, raise_half, vs_up), end(),
+    area({767, 43, 25, 48}, 0xAD8B), knob({0, 0, 25, 24}, cursor_lower, vs_down), knob({0, 25, 25, 24}, cursor_raise, vs_up), end(),
     // A15 to A20: mode buttons, working only while an engage button is latched.
     area({611, 13, 21, 21}, 0xAD85), button({0, 0, 21, 21}, engaged_event_click<0x100C1>), end(),
     area({637, 13, 21, 21}, no_help), tooltip(gps_hold_tip), button({0, 0, 21, 21}, engaged_event_click<event::gps_hold>), end(),

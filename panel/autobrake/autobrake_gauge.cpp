@@ -21,10 +21,6 @@ constexpr uint32_t light_token = 323;
 constexpr uint32_t dial_help_id = 0xAB24;
 constexpr uint32_t light_help_id = 0xAB51;
 constexpr uint32_t knob_help_id = 0xAB7C;
-constexpr int32_t cursor_raise = 1;
-constexpr int32_t cursor_lower = 2;
-constexpr int32_t cursor_push = 5;
-constexpr uint32_t failure_key_20 = 20;
 constexpr uint32_t autobrake_needle_rate = 0;
 constexpr uint32_t panel_icon_switch = 0;
 
@@ -44,7 +40,7 @@ constexpr NeedleElement autobrake_needle(ElementHeader header, uint32_t token, c
 }
 
 constinit const FailureEntry needle_failures[] = {
-    {.failure_key = failure_key_20, .failure_action = 1, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = needle_failure_action, .reserved = 0},
     {.failure_key = 0, .failure_action = 0, .reserved = 0},
 };
 

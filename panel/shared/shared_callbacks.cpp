@@ -4,7 +4,7 @@
 namespace panel_shared {
 
 constinit const FailureEntry light_failures[2] = {
-    {.failure_key = 20, .failure_action = 3, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = readout_failure_action, .reserved = 0},
     {.failure_key = 0, .failure_action = 0, .reserved = 0},
 };
 
