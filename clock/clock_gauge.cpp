@@ -2,6 +2,7 @@
 // tree with failure lists, its click areas, and the exported Linkage.
 #include "clock_gauge.h"
 
+#include "clock/clock_pictures.h"
 #include "clock_display.h"
 #include "clock_state.h"
 
@@ -9,13 +10,13 @@ namespace digital_clock {
 
 namespace {
 
-// Bitmap resources of the module.
-constexpr uint32_t face_picture = 8192;
-constexpr uint32_t lit_face_picture = 8193;
-constexpr uint32_t unlit_hand_picture = 8448;
-constexpr uint32_t lit_hand_picture = 8449;
-constexpr uint32_t page_lever_pictures = 8704;  // lying 8704, raised 8705
-constexpr uint32_t mode_lever_pictures = 8720;  // lying 8720, raised 8721
+// Bitmap resources of the module, as its picture table numbers them. A lever names its
+// first picture, lying down; the raised one follows it.
+enum ClockPicture : uint32_t {
+#define KESTREL_PICTURE_ID(name, id, file, width, height) name##_picture = id,
+    KESTREL_CLOCK_PICTURES(KESTREL_PICTURE_ID)
+#undef KESTREL_PICTURE_ID
+};
 
 constexpr uint32_t clock_help_id = 0xAA1E;
 constexpr int32_t cursor_start_stop = 4;
@@ -92,13 +93,13 @@ constinit NeedleElement lit_hand = {
     .value_callback = lit_hand_cb,
 };
 constinit IconElement page_lever = {
-    .header = {.element_kind = icon_element, .resource_id = page_lever_pictures, .position = {87, 80},
+    .header = {.element_kind = icon_element, .resource_id = page_lever_down_picture, .position = {87, 80},
                .anchor = {0, 0}, .gauge_header = &clock_gauge, .next_elements = nullptr, .failure_list = nullptr,
                .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = no_var, .icon_switch = clock_icon_switch, .icon_count = 2, .value_callback = page_lever_cb,
 };
 constinit IconElement mode_lever = {
-    .header = {.element_kind = icon_element, .resource_id = mode_lever_pictures, .position = {0, 80},
+    .header = {.element_kind = icon_element, .resource_id = mode_lever_down_picture, .position = {0, 80},
                .anchor = {0, 0}, .gauge_header = &clock_gauge, .next_elements = nullptr, .failure_list = nullptr,
                .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = no_var, .icon_switch = clock_icon_switch, .icon_count = 2, .value_callback = mode_lever_cb,

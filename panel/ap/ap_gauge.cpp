@@ -5,6 +5,7 @@
 
 #include "ap/ap_lights.h"
 #include "ap/ap_readouts.h"
+#include "shared/pictures.h"
 #include "shared/shared_callbacks.h"
 
 namespace ap {
@@ -19,19 +20,7 @@ extern IconElement qnh_std_light, airbrakes_light, lift_dumpers_light, overspeed
 
 namespace {
 
-using panel_shared::light_failures;
-using panel_shared::panel_icon_switch;
-using panel_shared::var_positive_cb;
-using panel_shared::var_value_cb;
-
-// Bitmap resources of the module.
-constexpr uint32_t background_picture = 101;
-constexpr uint32_t red_light_picture = 102;
-constexpr uint32_t green_light_picture = 103;
-constexpr uint32_t white_light_picture = 104;
-constexpr uint32_t select_label_picture = 105;
-constexpr uint32_t disconnect_bar_pictures = 106;  // normal 106, disconnected 107
-constexpr uint32_t toggle_lever_pictures = 108;    // 108 for value 0, 109 for value 1
+using namespace panel_shared;
 
 constexpr uint32_t ap_size_x_mm = 804;
 constexpr uint32_t amber = 0x0048B8F0;
@@ -45,7 +34,7 @@ constinit ElementHeader* const followed_by[2] = {&next.header, nullptr};
 }  // namespace
 
 constinit GaugeRoot ap_background = {
-    .background = {.header = {.element_kind = static_image_element, .resource_id = background_picture,
+    .background = {.header = {.element_kind = static_image_element, .resource_id = ap_background_picture,
                               .position = {0, 0}, .anchor = {0, 0}, .gauge_header = &ap_gauge,
                               .next_elements = followed_by<vs_readout>, .failure_list = nullptr,
                               .image_flags = image_flag_2 | image_flag_1, .special_flags = 0}},
@@ -209,13 +198,13 @@ constinit IconElement speed_select_label = {
 
 // The two switch pictures: two pictures each, chosen by value 0 or 1; no failure list.
 constinit IconElement toggle_lever = {
-    .header = {.element_kind = icon_element, .resource_id = toggle_lever_pictures, .position = {392, 50}, .anchor = {0, 0},
+    .header = {.element_kind = icon_element, .resource_id = toggle_lever_0_picture, .position = {392, 50}, .anchor = {0, 0},
                .gauge_header = &ap_gauge, .next_elements = followed_by<disconnect_bar>, .failure_list = nullptr,
                .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = {.token = 792}, .icon_switch = panel_icon_switch, .icon_count = 2, .value_callback = var_value_cb,
 };
 constinit IconElement disconnect_bar = {
-    .header = {.element_kind = icon_element, .resource_id = disconnect_bar_pictures, .position = {472, 82}, .anchor = {0, 0},
+    .header = {.element_kind = icon_element, .resource_id = disconnect_bar_0_picture, .position = {472, 82}, .anchor = {0, 0},
                .gauge_header = &ap_gauge, .next_elements = followed_by<light_495_16>, .failure_list = nullptr,
                .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = {.token = 0}, .icon_switch = panel_icon_switch, .icon_count = 2,

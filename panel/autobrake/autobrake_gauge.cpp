@@ -2,17 +2,14 @@
 // needle's calibrated scale and the failure lists, and its fourteen click areas.
 #include "autobrake/autobrake_gauge.h"
 
+#include "shared/pictures.h"
 #include "shared/shared_callbacks.h"
 
 namespace autobrake {
 
 namespace {
 
-// Bitmap resources of the module.
-constexpr uint32_t background_picture = 110;
-constexpr uint32_t needle_picture = 111;
-constexpr uint32_t knob_picture = 112;
-constexpr uint32_t light_picture = 113;
+using namespace panel_shared;
 
 // Host variables the elements carry.
 constexpr uint32_t needle_token = 329;
@@ -48,29 +45,29 @@ constinit ElementHeader* const light_children[] = {&selector_knob.header, nullpt
 
 // The chain, row by row in drawing order.
 constinit GaugeRoot autobrake_background = {
-    .background = {.header = {.element_kind = static_image_element, .resource_id = background_picture,
+    .background = {.header = {.element_kind = static_image_element, .resource_id = autobrake_background_picture,
                               .position = {0, 0}, .anchor = {0, 0}, .gauge_header = &autobrake_gauge,
                               .next_elements = background_children, .failure_list = nullptr,
                               .image_flags = image_flag_2 | image_flag_1, .special_flags = 0}},
     .root = &autobrake_background.background.header,
 };
 constinit NeedleElement upper_needle = {
-    .header = {.element_kind = needle_element, .resource_id = needle_picture, .position = {36, 26}, .anchor = {0, 3},
+    .header = {.element_kind = needle_element, .resource_id = autobrake_needle_picture, .position = {36, 26}, .anchor = {0, 3},
                .gauge_header = &autobrake_gauge, .next_elements = needle_children, .failure_list = needle_failures,
                .image_flags = image_flag_80 | image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = {.token = needle_token}, .nonlinearity_table = needle_scale, .nonlinearity_count = needle_scale_count,
-    .needle_rate = autobrake_needle_rate, .value_callback = panel_shared::var_value_cb,
+    .needle_rate = autobrake_needle_rate, .value_callback = var_value_cb,
 };
 constinit IconElement autobrake_light = {
-    .header = {.element_kind = icon_element, .resource_id = light_picture, .position = {25, 72}, .anchor = {0, 0},
+    .header = {.element_kind = icon_element, .resource_id = autobrake_light_picture, .position = {25, 72}, .anchor = {0, 0},
                .gauge_header = &autobrake_gauge, .next_elements = light_children,
-               .failure_list = panel_shared::light_failures,
+               .failure_list = light_failures,
                .image_flags = image_flag_4 | image_flag_2 | image_flag_1, .special_flags = 0},
-    .source_var = {.token = light_token}, .icon_switch = panel_shared::panel_icon_switch, .icon_count = 1,
-    .value_callback = panel_shared::var_positive_cb,
+    .source_var = {.token = light_token}, .icon_switch = panel_icon_switch, .icon_count = 1,
+    .value_callback = var_positive_cb,
 };
 constinit NeedleElement selector_knob = {
-    .header = {.element_kind = needle_element, .resource_id = knob_picture, .position = {36, 121}, .anchor = {14, 15},
+    .header = {.element_kind = needle_element, .resource_id = autobrake_knob_picture, .position = {36, 121}, .anchor = {14, 15},
                .gauge_header = &autobrake_gauge, .next_elements = nullptr, .failure_list = nullptr,
                .image_flags = image_flag_80 | image_flag_2 | image_flag_1, .special_flags = 0},
     .source_var = {.token = 0}, .nonlinearity_table = nullptr, .nonlinearity_count = 0,
