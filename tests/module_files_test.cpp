@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ap_click_rows.h"
 #include "clock_click_rows.h"
 #include "objdump_image.h"
 #include "picture_tables.h"
@@ -148,14 +149,14 @@ TEST_P(ModuleFile, EveryGaugeHeaderHoldsItsStoredValues) {
 INSTANTIATE_TEST_SUITE_P(Shipped, ModuleFile, testing::Values(timer_module, panel_module),
                          [](const auto& info) { return std::string(info.param.file == timer_module.file ? "KESTREL_TIMER" : "KESTREL"); });
 
-// The clock's click list, record by record, as the file stores it.
-TEST(ClockFile, ClickAreaListMatchesItsTable) {
-    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
-    const uint32_t header = image.pointer_at(image.export_rva("Linkage").value() + 24);
+// A gauge's click list, record by record, as the file stores it: every word against its
+// row, tooltip texts byte for byte, and a handler in the code for every child, each its own.
+void expect_click_list(const ObjdumpImage& image, uint32_t header, std::span<const kestrel::testing::ClickRow> rows) {
     const uint32_t list = image.pointer_at(header + 80);
-    const auto& rows = kestrel::testing::clock_click_rows;
+    ASSERT_NE(list, 0u);
     std::set<uint32_t> handlers;
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
+    std::size_t children = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
         const uint32_t r = list + 44 * static_cast<uint32_t>(i);
         const auto& row = rows[i];
@@ -168,15 +169,40 @@ TEST(ClockFile, ClickAreaListMatchesItsTable) {
         EXPECT_EQ(image.u32_at(r + 24), row.help_id);
         EXPECT_EQ(image.u32_at(r + 28), row.mouse_flags);
         EXPECT_EQ(image.u32_at(r + 32), 0u);
-        const uint32_t handler = image.pointer_at(r + 36);
-        EXPECT_EQ(handler != 0, row.handler);
+        const uint32_t target = image.pointer_at(r + 36);
+        if (row.tooltip != nullptr) {
+            ASSERT_NE(target, 0u) << "tooltip text";
+            EXPECT_EQ(image.string_at(target), row.tooltip);
+        } else {
+            EXPECT_EQ(target != 0, row.handler);
+        }
         if (row.handler) {
-            EXPECT_TRUE(in_code_section(image, handler));
-            handlers.insert(handler);
+            EXPECT_TRUE(in_code_section(image, target));
+            handlers.insert(target);
+            ++children;
         }
         EXPECT_EQ(image.u32_at(r + 40), 0u);
     }
-    EXPECT_EQ(handlers.size(), 4u) << "four distinct handlers";
+    EXPECT_EQ(handlers.size(), children) << "every child its own handler";
+}
+
+// The header of the gauge at a position of a module's gauge table.
+uint32_t gauge_header(const ObjdumpImage& image, uint32_t position) {
+    return image.pointer_at(image.export_rva("Linkage").value() + 24 + 4 * position);
+}
+
+TEST(ClockFile, ClickAreaListMatchesItsTable) {
+    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
+    ASSERT_EQ(std::size(kestrel::testing::clock_click_rows), 7u);
+    expect_click_list(image, gauge_header(image, 0), kestrel::testing::clock_click_rows);
+}
+
+TEST(PanelFile, ApClickAreaListMatchesItsTable) {
+    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL.GAU"));
+    const uint32_t header = gauge_header(image, 0);
+    ASSERT_EQ(image.string_at(image.pointer_at(header + 4)), "AP");
+    ASSERT_EQ(kestrel::testing::ap_click_rows.size(), 109u);
+    expect_click_list(image, header, kestrel::testing::ap_click_rows);
 }
 
 // The bitmap resources of a module: exactly the ids of its picture table, each of its
