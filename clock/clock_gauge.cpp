@@ -27,7 +27,7 @@ constexpr uint32_t grey_92 = 0x005C5C5C;
 constexpr PixelSize readout_box = {.width = 36, .height = 36};
 constexpr uint32_t readout_characters = 5;
 
-// The two read-outs have no embedded variable: their callbacks read module variables.
+// No clock element embeds a variable: its callbacks read module-level ones.
 constexpr ModuleVar no_var = {.token = 0};
 
 constinit const FailureEntry readout_failures[] = {
