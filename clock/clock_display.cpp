@@ -13,15 +13,15 @@ namespace digital_clock {
 namespace {
 }  // namespace
 
-constinit ModuleVar time1_hours_var = module_var(3);
-constinit ModuleVar time1_minutes_var = module_var(4);
-constinit ModuleVar time_seconds_var = module_var(5);
-constinit ModuleVar time2_hours_var = module_var(6);
-constinit ModuleVar time2_minutes_var = module_var(7);
-constinit ModuleVar day_of_year_var = module_var(8);
-constinit ModuleVar year_var = module_var(9);
-constinit ModuleVar lights_var = module_var(10);
-constinit ModuleVar rate_var = module_var(336);
+constinit ModuleVar time1_hours_var = {.token = 3};
+constinit ModuleVar time1_minutes_var = {.token = 4};
+constinit ModuleVar time_seconds_var = {.token = 5};
+constinit ModuleVar time2_hours_var = {.token = 6};
+constinit ModuleVar time2_minutes_var = {.token = 7};
+constinit ModuleVar day_of_year_var = {.token = 8};
+constinit ModuleVar year_var = {.token = 9};
+constinit ModuleVar lights_var = {.token = 10};
+constinit ModuleVar rate_var = {.token = 336};
 
 namespace {
 

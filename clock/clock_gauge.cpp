@@ -2,6 +2,7 @@
 // tree with failure lists, its click areas, and the exported Linkage.
 #include "clock_gauge.h"
 
+#include "clock/clock_pictures.h"
 #include "clock_display.h"
 #include "clock_state.h"
 
@@ -9,66 +10,33 @@ namespace digital_clock {
 
 namespace {
 
-// Bitmap resources of the module.
-constexpr uint32_t face_picture = 8192;
-constexpr uint32_t lit_face_picture = 8193;
-constexpr uint32_t unlit_hand_picture = 8448;
-constexpr uint32_t lit_hand_picture = 8449;
-constexpr uint32_t page_lever_pictures = 8704;  // lying 8704, raised 8705
-constexpr uint32_t mode_lever_pictures = 8720;  // lying 8720, raised 8721
+// Bitmap resources of the module, as its picture table numbers them. A lever names its
+// first picture, lying down; the raised one follows it.
+enum ClockPicture : uint32_t {
+#define KESTREL_PICTURE_ID(name, id, file, width, height) name##_picture = id,
+    KESTREL_CLOCK_PICTURES(KESTREL_PICTURE_ID)
+#undef KESTREL_PICTURE_ID
+};
 
 constexpr uint32_t clock_help_id = 0xAA1E;
 constexpr int32_t cursor_start_stop = 4;
-constexpr int32_t cursor_push = 5;
-constexpr uint32_t failure_key_20 = 20;
 constexpr uint32_t clock_needle_rate = 18;
 constexpr uint32_t clock_icon_switch = 3;
 constexpr uint32_t amber = 0x0040B4DC;
-constexpr uint32_t black = 0x00000000;
 constexpr uint32_t grey_92 = 0x005C5C5C;
 constexpr PixelSize readout_box = {.width = 36, .height = 36};
 constexpr uint32_t readout_characters = 5;
-constexpr uint32_t font_weight_normal = 400;
-constexpr uint32_t font_charset_default = 1;
-constexpr uint32_t draw_text_centred_single_line = 0x25;
 
-constexpr ModuleVar no_var = module_var(0);
-
-// One row of the element table.
-constexpr ElementHeader clock_element(ElementKind kind, uint32_t resource_id, PixelPoint position,
-                                      PixelPoint anchor, uint32_t image_flags, const FailureEntry* failure_list,
-                                      ElementHeader* const* next_elements) {
-    return element_header(kind, resource_id, position, anchor, &clock_gauge, next_elements, failure_list, image_flags, 0);
-}
-
-constexpr StringElement clock_readout(ElementHeader header, ElementCallback callback) {
-    return {.header = header, .source_vars = {no_var, no_var, no_var}, .host_owned_144 = {}, .text = nullptr,
-            .host_owned_188 = 0, .size = readout_box, .host_owned_200 = {}, .fore_colour = amber,
-            .back_colour = black, .highlight_colour = grey_92, .host_owned_220 = {}, .font_name = "Quartz",
-            .font_weight = font_weight_normal, .font_charset = font_charset_default,
-            .text_format = draw_text_centred_single_line, .char_count = readout_characters,
-            .host_owned_296 = {}, .value_callback = callback, .host_owned_316 = {}};
-}
-
-constexpr NeedleElement clock_hand(ElementHeader header, ElementCallback callback) {
-    return {.header = header, .source_var = no_var, .host_owned_88 = {}, .nonlinearity_table = nullptr,
-            .nonlinearity_count = 0, .needle_rate = clock_needle_rate, .host_owned_124 = {},
-            .value_callback = callback, .host_owned_228 = {}};
-}
-
-constexpr IconElement clock_icon(ElementHeader header, uint32_t icon_count, ElementCallback callback) {
-    return {.header = header, .source_var = no_var, .host_owned_88 = 0, .icon_switch = clock_icon_switch,
-            .host_owned_96 = {}, .icon_count = icon_count, .host_owned_116 = {}, .value_callback = callback,
-            .host_owned_136 = 0};
-}
+// No clock element embeds a variable: its callbacks read module-level ones.
+constexpr ModuleVar no_var = {.token = 0};
 
 constinit const FailureEntry readout_failures[] = {
-    {.failure_key = failure_key_20, .failure_action = 3, .reserved = 0},
-    {.failure_key = 0, .failure_action = 0, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = readout_failure_action},
+    {.failure_key = 0, .failure_action = 0},
 };
 constinit const FailureEntry hand_failures[] = {
-    {.failure_key = failure_key_20, .failure_action = 1, .reserved = 0},
-    {.failure_key = 0, .failure_action = 0, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = needle_failure_action},
+    {.failure_key = 0, .failure_action = 0},
 };
 
 constinit ElementHeader* const face_children[] = {&lit_face.header, &upper_readout.header, &page_lever.header,
@@ -78,40 +46,78 @@ constinit ElementHeader* const lower_readout_children[] = {&unlit_hand.header, &
 
 }  // namespace
 
-// The tree, row by row: kind, picture, position, anchor, image_flags, failures, children.
+// The tree, row by row in drawing order. The lit face and the lit hand start hidden.
 constinit GaugeRoot clock_face = {
-    .background = {.header = clock_element(static_image_element, face_picture, {0, 0}, {0, 0}, 0x1,
-                                           nullptr, face_children),
-                   .host_owned_60 = {}},
+    .background = {.header = {.element_kind = static_image_element, .resource_id = face_picture, .position = {0, 0},
+                              .anchor = {0, 0}, .gauge_header = &clock_gauge, .next_elements = face_children,
+                              .failure_list = nullptr, .image_flags = image_flag_1, .special_flags = 0}},
     .root = &clock_face.background.header,
 };
-constinit IconElement lit_face = clock_icon(
-    clock_element(icon_element, lit_face_picture, {5, 4}, {0, 0}, 0x40000005, nullptr, nullptr), 1, lit_face_cb);
-constinit StringElement upper_readout = clock_readout(
-    clock_element(string_element, no_resource, {36, 20}, {0, 0}, 0x7, readout_failures, upper_readout_children),
-    upper_readout_cb);
-constinit StringElement lower_readout = clock_readout(
-    clock_element(string_element, no_resource, {36, 51}, {0, 0}, 0x7, readout_failures, lower_readout_children),
-    lower_readout_cb);
-constinit NeedleElement unlit_hand = clock_hand(
-    clock_element(needle_element, unlit_hand_picture, {52, 52}, {6, 42}, 0x3, hand_failures, nullptr), hand_cb);
-constinit NeedleElement lit_hand = clock_hand(
-    clock_element(needle_element, lit_hand_picture, {52, 52}, {6, 42}, 0x40000007, hand_failures, nullptr),
-    lit_hand_cb);
-constinit IconElement page_lever = clock_icon(
-    clock_element(icon_element, page_lever_pictures, {87, 80}, {0, 0}, 0x3, nullptr, nullptr), 2, page_lever_cb);
-constinit IconElement mode_lever = clock_icon(
-    clock_element(icon_element, mode_lever_pictures, {0, 80}, {0, 0}, 0x3, nullptr, nullptr), 2, mode_lever_cb);
+constinit IconElement lit_face = {
+    .header = {.element_kind = icon_element, .resource_id = lit_face_picture, .position = {5, 4}, .anchor = {0, 0},
+               .gauge_header = &clock_gauge, .next_elements = nullptr, .failure_list = nullptr,
+               .image_flags = image_hidden | image_flag_4 | image_flag_1, .special_flags = 0},
+    .source_var = no_var, .icon_switch = clock_icon_switch, .icon_count = 1, .value_callback = lit_face_cb,
+};
+constinit StringElement upper_readout = {
+    .header = {.element_kind = string_element, .resource_id = no_resource, .position = {36, 20}, .anchor = {0, 0},
+               .gauge_header = &clock_gauge, .next_elements = upper_readout_children, .failure_list = readout_failures,
+               .image_flags = image_flag_4 | image_flag_2 | image_flag_1, .special_flags = 0},
+    .source_vars = {no_var, no_var, no_var}, .size = readout_box, .fore_colour = amber, .back_colour = colour_black,
+    .highlight_colour = grey_92, .font_name = KESTREL_READOUT_FONT, .font_weight = font_weight_normal,
+    .font_charset = font_charset_default, .text_format = draw_text_centred_single_line,
+    .char_count = readout_characters, .value_callback = upper_readout_cb,
+};
+constinit StringElement lower_readout = {
+    .header = {.element_kind = string_element, .resource_id = no_resource, .position = {36, 51}, .anchor = {0, 0},
+               .gauge_header = &clock_gauge, .next_elements = lower_readout_children, .failure_list = readout_failures,
+               .image_flags = image_flag_4 | image_flag_2 | image_flag_1, .special_flags = 0},
+    .source_vars = {no_var, no_var, no_var}, .size = readout_box, .fore_colour = amber, .back_colour = colour_black,
+    .highlight_colour = grey_92, .font_name = KESTREL_READOUT_FONT, .font_weight = font_weight_normal,
+    .font_charset = font_charset_default, .text_format = draw_text_centred_single_line,
+    .char_count = readout_characters, .value_callback = lower_readout_cb,
+};
+constinit NeedleElement unlit_hand = {
+    .header = {.element_kind = needle_element, .resource_id = unlit_hand_picture, .position = {52, 52},
+               .anchor = {6, 42}, .gauge_header = &clock_gauge, .next_elements = nullptr,
+               .failure_list = hand_failures, .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
+    .source_var = no_var, .nonlinearity_table = nullptr, .nonlinearity_count = 0, .needle_rate = clock_needle_rate,
+    .value_callback = hand_cb,
+};
+constinit NeedleElement lit_hand = {
+    .header = {.element_kind = needle_element, .resource_id = lit_hand_picture, .position = {52, 52},
+               .anchor = {6, 42}, .gauge_header = &clock_gauge, .next_elements = nullptr,
+               .failure_list = hand_failures, .image_flags = image_hidden | image_flag_4 | image_flag_2 | image_flag_1,
+               .special_flags = 0},
+    .source_var = no_var, .nonlinearity_table = nullptr, .nonlinearity_count = 0, .needle_rate = clock_needle_rate,
+    .value_callback = lit_hand_cb,
+};
+constinit IconElement page_lever = {
+    .header = {.element_kind = icon_element, .resource_id = page_lever_down_picture, .position = {87, 80},
+               .anchor = {0, 0}, .gauge_header = &clock_gauge, .next_elements = nullptr, .failure_list = nullptr,
+               .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
+    .source_var = no_var, .icon_switch = clock_icon_switch, .icon_count = 2, .value_callback = page_lever_cb,
+};
+constinit IconElement mode_lever = {
+    .header = {.element_kind = icon_element, .resource_id = mode_lever_down_picture, .position = {0, 80},
+               .anchor = {0, 0}, .gauge_header = &clock_gauge, .next_elements = nullptr, .failure_list = nullptr,
+               .image_flags = image_flag_2 | image_flag_1, .special_flags = 0},
+    .source_var = no_var, .icon_switch = clock_icon_switch, .icon_count = 2, .value_callback = mode_lever_cb,
+};
 
 // The knob's two parts adjoin: start/stop covers x 7..13, reset x 14..18.
 constinit MouseRect clock_mouse_rects[7] = {
-    mouse_parent_rect({0, 0, 0, 0}, clock_help_id),
-    mouse_child_rect({7, 5, 7, 14}, cursor_start_stop, mouse_flag_click, start_stop_click),
-    mouse_child_rect({14, 5, 5, 14}, cursor_push, mouse_flag_click, reset_click),
-    mouse_child_rect({0, 80, 16, 16}, cursor_push, mouse_flag_click, mode_click),
-    mouse_child_rect({87, 80, 16, 16}, cursor_push, mouse_flag_click, page_click),
-    mouse_end_of_parent_rect(),
-    mouse_end_of_list_rect(),
+    {.rect_kind = mouse_parent, .box = {0, 0, 0, 0}, .cursor = cursor_none, .help_id = clock_help_id, .mouse_flags = 0},
+    {.rect_kind = mouse_child, .box = {7, 5, 7, 14}, .cursor = cursor_start_stop, .help_id = 0,
+     .mouse_flags = mouse_flag_click, .target = {.handler = start_stop_click}},
+    {.rect_kind = mouse_child, .box = {14, 5, 5, 14}, .cursor = cursor_push, .help_id = 0,
+     .mouse_flags = mouse_flag_click, .target = {.handler = reset_click}},
+    {.rect_kind = mouse_child, .box = {0, 80, 16, 16}, .cursor = cursor_push, .help_id = 0,
+     .mouse_flags = mouse_flag_click, .target = {.handler = mode_click}},
+    {.rect_kind = mouse_child, .box = {87, 80, 16, 16}, .cursor = cursor_push, .help_id = 0,
+     .mouse_flags = mouse_flag_click, .target = {.handler = page_click}},
+    mouse_end_of_parent_row,
+    mouse_end_of_list_row,
 };
 
 constinit GaugeHeader clock_gauge =

@@ -47,6 +47,14 @@ struct PixelBox {
     int32_t height;  // pixels
 };
 #pragma pack(pop)
+KESTREL_OFFSET(PixelPoint, x, 0);
+KESTREL_OFFSET(PixelPoint, y, 4);
 KESTREL_SIZE(PixelPoint, 8);
+KESTREL_OFFSET(PixelSize, width, 0);
+KESTREL_OFFSET(PixelSize, height, 4);
 KESTREL_SIZE(PixelSize, 8);
+KESTREL_OFFSET(PixelBox, x, 0);
+KESTREL_OFFSET(PixelBox, y, 4);
+KESTREL_OFFSET(PixelBox, width, 8);
+KESTREL_OFFSET(PixelBox, height, 12);
 KESTREL_SIZE(PixelBox, 16);

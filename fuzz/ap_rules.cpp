@@ -3,26 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../tests/ap_gauge_ids.h"
 #include "gauge_rules.h"
 
 namespace {
 
+using namespace kestrel::ap_ids;
 using kestrel::fuzz::ActionKind;
 using kestrel::fuzz::show;
 using kestrel::fuzz::value_of;
 
-enum Token : uint32_t { airbrake_handle = 325, toggle_lever_position = 792, lift_dumpers = 866 };
-enum Element : std::size_t {
-    airbrakes_light = 7,
-    lift_dumpers_light = 8,
-    toggle_lever = 23,
-    disconnect_bar = 24,
+// One-picture lights and SELECT labels: 1.0 lit, -1.0 dark. Every icon but the two switch
+// pictures.
+constexpr Element one_picture_lights[] = {
+    qnh_std_light, airbrakes_light, lift_dumpers_light, overspeed_light, red_light_135, white_light_327,
+    panel_on_light, white_light_3, mode_light_637_63, mode_light_611_63, mode_light_637_38, mode_light_611_38,
+    gps_hold_light, mode_light_611_13, altitude_select_label, angle2_select_label, speed_select_label,
+    light_495_16, ap2_light, ap1_light,
 };
-// One-picture lights and SELECT labels: 1.0 lit, -1.0 dark.
-constexpr std::size_t one_picture_lights[] = {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 25, 26, 27};
-
-constexpr uint32_t qnh_standard_event = 0x101F8;
-constexpr uint32_t qnh_standard_value = 16211;
 // Events that carry a target; every other event is a command with value 0.
 constexpr uint32_t set_events[] = {0x100B4, 0x101FA, 0x101F5, 0x101F6, 0x1024C, 0x101F4};
 
@@ -35,7 +33,7 @@ struct FlashWatch {
 FlashWatch flash_watch;
 
 void check_update(const kestrel::UpdateResult& update, const kestrel::PanelHost& host, const kestrel::fuzz::Place& where) {
-    for (std::size_t light : one_picture_lights) {
+    for (const Element light : one_picture_lights) {
         const double value = value_of(update, light, where);
         KESTREL_REQUIRE(value == 1.0 || value == -1.0, where, "light " + std::to_string(light) + " returned " + show(value));
     }
@@ -78,17 +76,19 @@ const kestrel::fuzz::GaugeRules rules_of_gauge = {
     .gauge_name = "AP",
     .twin_file = "KESTREL.so",
     .real_file = "KESTREL.GAU",
-    .tokens = {1,   45,  67,  68,  103, 103, 104, 105, 106, 107, 108, 109, 112, 113, 114, 115, 116,
-               117, 118, 120, 123, 324, 325, 325, 364, 740, 792, 848, 866, 866},
+    .tokens = {tick, first_angle, red_light_67, overspeed, autopilot, autopilot, mode_104, mode_105, angle2_select,
+               second_angle, altitude_select, altitude, mode_112, mode_113, mode_114, mach_hold, ias, ias_hold, mach,
+               vertical_speed, disconnect_check, airbrakes_input, airbrake_handle, airbrake_handle, white_364,
+               white_740, toggle_lever_position, gps_hold, lift_dumpers, lift_dumpers},
     .sent_events = {0x10100, 0x100FF, 0x10238, 0x1023B, 0x1023E, 0x10241, 0x10244, 0x10347, 0x1011B, 0x10216,
                     0x10119, 0x10116, 0x1011A, 0x10144, 0x102F0, 0x10163, 0x1017B, 0x100B4, 0x10157, 0x101FA,
                     0x101F5, 0x101F6, 0x1024C, 0x101F4, 0x10106, 0x10107, 0x100C1, 0x10101, 0x100BF, 0x100BC,
                     0x100C0, 0x102F5, 0x10173, 0x102C1, 0x10356, 0x1013D, 0x10210, 0x10211, qnh_standard_event},
-    .heard_events = {0x10173, 0x10356},
+    .heard_events = {panel_switch_event, lift_dumpers_event},
     .services = {14, 15, 14},
     .check_update = check_update,
     .check_action = check_action,
-    .element_count = 28,
+    .element_count = element_count,
     .start_run = [] { flash_watch = {}; },
 };
 

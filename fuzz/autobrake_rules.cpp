@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../tests/autobrake_gauge_ids.h"
 #include "gauge_rules.h"
 
 namespace {
 
+using namespace kestrel::autobrake_ids;
 using kestrel::fuzz::ActionKind;
 using kestrel::fuzz::show;
 using kestrel::fuzz::value_of;
-
-enum Token : uint32_t { light_input = 323, needle_input = 329, needle_flag = 753 };
-enum Element : std::size_t { upper_needle = 1, light = 2, knob = 3 };
-constexpr uint32_t knob_down_event = 0x102FB;
-constexpr uint32_t knob_up_event = 0x102FA;
 
 void check_update(const kestrel::UpdateResult& update, const kestrel::PanelHost& host, const kestrel::fuzz::Place& where) {
     // The knob's five positions are the only angles it shows.
@@ -23,11 +20,11 @@ void check_update(const kestrel::UpdateResult& update, const kestrel::PanelHost&
     KESTREL_REQUIRE(std::find(std::begin(angles), std::end(angles), angle) != std::end(angles), where,
             "knob at " + show(angle) + ", not a position");
     const double lit = value_of(update, light, where);
-    KESTREL_REQUIRE(lit == (host.var(light_input) > 0.0 ? 1.0 : -1.0), where,
-            "light " + show(lit) + " for host value " + show(host.var(light_input)));
+    KESTREL_REQUIRE(lit == (host.var(light_var) > 0.0 ? 1.0 : -1.0), where,
+            "light " + show(lit) + " for host value " + show(host.var(light_var)));
     const double needle = value_of(update, upper_needle, where);
-    KESTREL_REQUIRE(kestrel::fuzz::bits_of(needle) == kestrel::fuzz::bits_of(host.var(needle_input)), where,
-            "needle " + show(needle) + " is not the host's " + show(host.var(needle_input)));
+    KESTREL_REQUIRE(kestrel::fuzz::bits_of(needle) == kestrel::fuzz::bits_of(host.var(needle_var)), where,
+            "needle " + show(needle) + " is not the host's " + show(host.var(needle_var)));
 }
 
 void check_action(const kestrel::fuzz::Action& action, const kestrel::GaugeDriver& driver, const kestrel::PanelHost& host,
@@ -37,9 +34,9 @@ void check_action(const kestrel::fuzz::Action& action, const kestrel::GaugeDrive
     const uint32_t flags = driver.element(upper_needle).image_flags;
     KESTREL_REQUIRE(flags == 0x83 || flags == 0x80000083 || flags == 0x80000087, where,
             "needle image flags " + std::to_string(flags));
-    if (action.kind == ActionKind::service && static_cast<int32_t>(action.id) == 6) {
-        KESTREL_REQUIRE(flags == (host.var(needle_flag) != 0.0 ? 0x80000087u : 0x80000083u), where,
-                "needle flags after service 6 do not follow token 753 at " + show(host.var(needle_flag)));
+    if (action.kind == ActionKind::service && static_cast<int32_t>(action.id) == service_needle_flags) {
+        KESTREL_REQUIRE(flags == (host.var(needle_flag_var) != 0.0 ? 0x80000087u : 0x80000083u), where,
+                "needle flags after service 6 do not follow token 753 at " + show(host.var(needle_flag_var)));
     }
     if (action.kind != ActionKind::click) {
         KESTREL_REQUIRE(events.empty(), where, "events sent outside a click");
@@ -58,13 +55,13 @@ const kestrel::fuzz::GaugeRules rules_of_gauge = {
     .gauge_name = "AUTOBRAKE",
     .twin_file = "KESTREL.so",
     .real_file = "KESTREL.GAU",
-    .tokens = {323, 329, 753, 323, 329, 753, 1},
-    .sent_events = {0x100DF, 0x100DE, 0x100D8, knob_down_event, knob_up_event},
+    .tokens = {light_var, needle_var, needle_flag_var, light_var, needle_var, needle_flag_var, 1},
+    .sent_events = {dial_left_event, dial_right_event, light_button_event, knob_down_event, knob_up_event},
     .heard_events = {},
-    .services = {6, 6, 14, 15},
+    .services = {service_needle_flags, service_needle_flags, 14, 15},
     .check_update = check_update,
     .check_action = check_action,
-    .element_count = 4,
+    .element_count = element_count,
 };
 
 }  // namespace

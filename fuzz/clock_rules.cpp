@@ -3,24 +3,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "../tests/clock_gauge_ids.h"
 #include "gauge_rules.h"
 
 namespace {
 
+using namespace kestrel::clock_ids;
 using kestrel::fuzz::show;
 using kestrel::fuzz::value_of;
-
-enum Token : uint32_t { time_seconds = 5, lights = 10, rate = 336 };
-enum Element : std::size_t {
-    lit_face = 1,
-    upper_readout = 2,
-    lower_readout = 3,
-    unlit_hand = 4,
-    lit_hand = 5,
-    page_lever = 6,
-    mode_lever = 7,
-};
-constexpr uint32_t image_hidden = 0x40000000;
 
 bool hidden(const kestrel::UpdateResult& update, Element element) {
     return (update.samples[element].image_flags & image_hidden) != 0;
@@ -89,13 +79,14 @@ const kestrel::fuzz::GaugeRules rules_of_gauge = {
     .gauge_name = "Digital_Clock",
     .twin_file = "KESTREL_TIMER.so",
     .real_file = "KESTREL_TIMER.gau",
-    .tokens = {3, 4, 5, 6, 7, 8, 9, 10, 336, 336, 336, 10},
+    .tokens = {time1_hours, time1_minutes, time_seconds, time2_hours, time2_minutes, day_of_year, year, lights, rate,
+               rate, rate, lights},
     .sent_events = {},
     .heard_events = {},
     .services = {},
     .check_update = check_update,
     .check_action = {},
-    .element_count = 8,
+    .element_count = element_count,
 };
 
 }  // namespace

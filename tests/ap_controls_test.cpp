@@ -9,9 +9,12 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "ap_click_rows.h"
 #include "ap_gauge_fixture.h"
+#include "records.h"
 
 namespace ap_test {
 namespace {
@@ -91,51 +94,24 @@ struct Box {
     int32_t x, y, width, height;
 };
 
-enum class AreaKind { push, knob, wheel, hover };
+using kestrel::testing::ApAreaKind;
+using kestrel::testing::ApClickArea;
+using kestrel::testing::ap_click_areas;
 
-struct Area {
-    const char* name;
-    Box box;
-    uint32_t help_id;
-    const char* tooltip;  // UTF-8, as the host reports it; nullptr for none
-    AreaKind kind;
-};
+Box box_of(const ApClickArea& area) { return {area.x, area.y, area.width, area.height}; }
 
-const Area areas[] = {
-    {"A1", {476, 50, 21, 21}, 0xAB0E, nullptr, AreaKind::push},
-    {"A2", {512, 50, 21, 21}, 0xAB0E, nullptr, AreaKind::push},
-    {"A3", {495, 16, 21, 21}, 0xAD91, nullptr, AreaKind::push},
-    {"A4", {472, 82, 64, 14}, 0, "\xC3\x82utopilot Disconnect Switch", AreaKind::push},
-    {"A5", {392, 50, 22, 22}, 0xAD90, nullptr, AreaKind::push},
-    {"A6", {398, 16, 12, 12}, 0, "IAS/MACH", AreaKind::push},
-    {"A7", {276, 61, 37, 36}, 0xAD86, nullptr, AreaKind::knob},
-    {"A8", {426, 58, 37, 36}, 0xAD8F, nullptr, AreaKind::knob},
-    {"A9", {430, 37, 28, 14}, 0, "IAS/MACH Hold Switch", AreaKind::push},
-    {"A10", {549, 58, 37, 36}, 0xAD88, nullptr, AreaKind::knob},
-    {"A11", {552, 37, 28, 14}, 0xAD87, nullptr, AreaKind::push},
-    {"A12", {686, 58, 37, 36}, 0xAD8D, nullptr, AreaKind::knob},
-    {"A13", {691, 37, 28, 14}, 0xAD8C, nullptr, AreaKind::push},
-    {"A14", {767, 43, 25, 48}, 0xAD8B, nullptr, AreaKind::wheel},
-    {"A15", {611, 13, 21, 21}, 0xAD85, nullptr, AreaKind::push},
-    {"A16", {637, 13, 21, 21}, 0, "GPS Hold Switch", AreaKind::push},
-    {"A17", {611, 38, 21, 21}, 0xAD84, nullptr, AreaKind::push},
-    {"A18", {637, 38, 21, 21}, 0xAD80, nullptr, AreaKind::push},
-    {"A19", {611, 63, 21, 21}, 0xAD83, nullptr, AreaKind::push},
-    {"A20", {637, 63, 21, 21}, 0xAD82, nullptr, AreaKind::push},
-    {"A21", {3, 79, 21, 21}, 0xAB0F, nullptr, AreaKind::push},
-    {"A22", {28, 79, 21, 21}, 0, "Panel On/Off Switch", AreaKind::push},
-    {"A23", {327, 74, 21, 21}, 0xAB13, nullptr, AreaKind::push},
-    {"A24", {184, 33, 21, 21}, 0, "Set QNH to Standard", AreaKind::push},
-    {"A25", {210, 74, 21, 21}, 0, "Lift Dumpers", AreaKind::push},
-    {"A26", {235, 74, 21, 21}, 0, "Airbrakes", AreaKind::push},
-    {"A27", {277, 31, 36, 16}, 0xAD86, nullptr, AreaKind::hover},
-    {"A28", {426, 15, 36, 16}, 0xAD8F, nullptr, AreaKind::hover},
-    {"A29", {548, 15, 36, 16}, 0xAD88, nullptr, AreaKind::hover},
-    {"A30", {679, 15, 50, 16}, 0xAD8D, nullptr, AreaKind::hover},
-    {"A31", {755, 15, 46, 16}, 0xAD8B, nullptr, AreaKind::hover},
-    {"A32", {135, 74, 21, 21}, 0xAB8E, nullptr, AreaKind::hover},
-    {"A33", {160, 74, 21, 21}, 0, "Overspeed Warning Light", AreaKind::hover},
-};
+const ApClickArea& area_named(std::string_view name) {
+    const auto* found = std::find_if(std::begin(ap_click_areas), std::end(ap_click_areas),
+                                     [&](const ApClickArea& area) { return area.name == name; });
+    if (found == std::end(ap_click_areas)) ADD_FAILURE() << "no area " << name;
+    return found != std::end(ap_click_areas) ? *found : ap_click_areas[0];
+}
+
+// The tooltip as the host reports it, in UTF-8.
+std::optional<std::string> reported_tooltip(const ApClickArea& area) {
+    if (area.tooltip == nullptr) return std::nullopt;
+    return kestrel::cp1252_to_utf8(area.tooltip);
+}
 
 // A child area in gauge pixels, with the record index it has in the list.
 struct ChildArea {
@@ -143,26 +119,19 @@ struct ChildArea {
     std::size_t record;
 };
 
-std::vector<Box> child_boxes(const Area& area) {
-    const Box parent = area.box;
-    switch (area.kind) {
-        case AreaKind::push: return {parent};
-        case AreaKind::knob: return {{parent.x, parent.y, 18, 36}, {parent.x + 18, parent.y, 18, 36}};
-        case AreaKind::wheel: return {{parent.x, parent.y, 25, 24}, {parent.x, parent.y + 25, 25, 24}};
-        case AreaKind::hover: return {};
-    }
-    return {};
-}
-
 // The list opens with the whole-gauge parent; each area is its parent, its tooltip record
 // if any, its children and its end of parent.
 std::vector<std::vector<ChildArea>> children_by_area() {
     std::vector<std::vector<ChildArea>> all;
     std::size_t record = 1;
-    for (const Area& area : areas) {
+    for (const ApClickArea& area : ap_click_areas) {
         record += area.tooltip != nullptr ? 2 : 1;
         std::vector<ChildArea> children;
-        for (const Box& box : child_boxes(area)) children.push_back({box, record++});
+        const kestrel::testing::ApChildren halves = kestrel::testing::children_of(area);
+        for (std::size_t child = 0; child < halves.count; ++child) {
+            const kestrel::testing::ClickRow& row = halves.rows[child];
+            children.push_back({{area.x + row.x, area.y + row.y, row.width, row.height}, record++});
+        }
         record += 1;
         all.push_back(children);
     }
@@ -186,15 +155,16 @@ TEST_F(ApClickAreas, ListIsOneHundredAndNineRecordsEndingTheList) {
 }
 
 TEST_F(ApClickAreas, EveryAreaShowsItsHelpInsideAndNothingJustOutside) {
-    for (const Area& area : areas) {
+    ASSERT_EQ(std::size(ap_click_areas), 33u);
+    for (const ApClickArea& area : ap_click_areas) {
         SCOPED_TRACE(area.name);
-        const Box b = area.box;
+        const Box b = box_of(area);
         const std::pair<int32_t, int32_t> corners[] = {
             {b.x, b.y}, {b.x + b.width - 1, b.y}, {b.x, b.y + b.height - 1}, {b.x + b.width - 1, b.y + b.height - 1}};
         for (const auto& [x, y] : corners) {
             const ClickResult at = hover(x, y);
             EXPECT_EQ(at.help_id, area.help_id) << "(" << x << "," << y << ")";
-            EXPECT_EQ(at.tooltip, area.tooltip ? std::optional<std::string>(area.tooltip) : std::nullopt)
+            EXPECT_EQ(at.tooltip, reported_tooltip(area))
                 << "(" << x << "," << y << ")";
         }
         const std::pair<int32_t, int32_t> outside[] = {
@@ -211,14 +181,15 @@ TEST_F(ApClickAreas, EveryAreaShowsItsHelpInsideAndNothingJustOutside) {
 
 TEST_F(ApClickAreas, EveryChildTakesClicksOverItsWholeBoxInsideItsParent) {
     const auto children = children_by_area();
-    for (std::size_t a = 0; a < std::size(areas); ++a) {
-        SCOPED_TRACE(areas[a].name);
-        const uint32_t flags = areas[a].kind == AreaKind::push ? plain_click : coarse_click;
+    std::size_t checked = 0;
+    for (std::size_t a = 0; a < std::size(ap_click_areas); ++a) {
+        SCOPED_TRACE(ap_click_areas[a].name);
+        const uint32_t flags = ap_click_areas[a].kind == ApAreaKind::push ? plain_click : coarse_click;
         for (const ChildArea& child : children[a]) {
             const Box b = child.box;
             // The wheel's lower half reaches one row below its parent, where the host
             // routes nothing: its last row inside the parent stands for its bottom.
-            const Box& parent = areas[a].box;
+            const Box parent = box_of(ap_click_areas[a]);
             const int32_t bottom = std::min(b.y + b.height, parent.y + parent.height) - 1;
             const std::pair<int32_t, int32_t> corners[] = {
                 {b.x, b.y}, {b.x + b.width - 1, b.y}, {b.x, bottom}, {b.x + b.width - 1, bottom}};
@@ -227,8 +198,10 @@ TEST_F(ApClickAreas, EveryChildTakesClicksOverItsWholeBoxInsideItsParent) {
                 EXPECT_EQ(result.area, std::optional<std::size_t>(child.record)) << "(" << x << "," << y << ")";
                 EXPECT_EQ(result.result, 0);
             }
+            ++checked;
         }
     }
+    EXPECT_EQ(checked, 31u) << "every child of the list";
 }
 
 TEST_F(ApClickAreas, AutopilotDisconnectTooltipIsStoredInWindows1252) {
@@ -242,10 +215,12 @@ TEST_F(ApClickAreas, AutopilotDisconnectTooltipIsStoredInWindows1252) {
 }
 
 TEST_F(ApClickAreas, HoverAreasTakeNoClickOfAnyKind) {
-    for (const Area& area : areas) {
-        if (area.kind != AreaKind::hover) continue;
+    std::size_t hover_areas = 0;
+    for (const ApClickArea& area : ap_click_areas) {
+        if (area.kind != ApAreaKind::hover) continue;
+        ++hover_areas;
         SCOPED_TRACE(area.name);
-        const int32_t x = area.box.x + area.box.width / 2, y = area.box.y + area.box.height / 2;
+        const int32_t x = area.x + area.width / 2, y = area.y + area.height / 2;
         for (const uint32_t flags : {plain_click, coarse_click, 0xFFFFFFFFu}) {
             const ClickResult result = driver.click(x, y, flags);
             EXPECT_FALSE(result.area.has_value());
@@ -253,6 +228,7 @@ TEST_F(ApClickAreas, HoverAreasTakeNoClickOfAnyKind) {
             EXPECT_EQ(result.help_id, area.help_id);
         }
     }
+    EXPECT_EQ(hover_areas, 7u) << "the five read-out windows and the two red lights";
     EXPECT_TRUE(host.key_events_sent().empty());
 }
 
@@ -269,35 +245,36 @@ TEST_F(ApClickAreas, KnobsSplitIntoALowerLeftAndARaiseRightHalf) {
     pass_startup_synchronisation();
     struct Knob {
         const char* name;
-        Box parent;
-        uint32_t help_id;
+        const ApClickArea& area;
         uint32_t event;
         int32_t start, fine_step;
     };
     // Targets as the synchronisation left them: every host value 0, so 0 everywhere.
     const Knob knobs[] = {
-        {"first angle", {276, 61, 37, 36}, 0xAD86, 0x100B4, 0, 1},
-        {"speed", {426, 58, 37, 36}, 0xAD8F, 0x101F5, 0, 1},
-        {"second angle", {549, 58, 37, 36}, 0xAD88, 0x101FA, 0, 1},
-        {"altitude", {686, 58, 37, 36}, 0xAD8D, 0x1024C, 0, 100},
+        {"first angle", area_named("A7"), 0x100B4, 0, 1},
+        {"speed", area_named("A8"), 0x101F5, 0, 1},
+        {"second angle", area_named("A10"), 0x101FA, 0, 1},
+        {"altitude", area_named("A12"), 0x1024C, 0, 100},
     };
     for (const Knob& knob : knobs) {
         SCOPED_TRACE(knob.name);
-        const int32_t y = knob.parent.y + 10;
-        const int32_t last_lower = knob.parent.x + 17, first_raise = knob.parent.x + 18;
+        ASSERT_EQ(knob.area.kind, ApAreaKind::knob);
+        const Box parent = box_of(knob.area);
+        const int32_t y = parent.y + 10;
+        const int32_t last_lower = parent.x + 17, first_raise = parent.x + 18;
         // Raise twice, lower once: the halves are told apart by the direction of the step.
         const Events raised = click(PanelPixel{first_raise, y});
         ASSERT_FALSE(raised.empty());
         EXPECT_EQ(listed({raised.back()}), listed(one(knob.event, word(knob.start + knob.fine_step))));
-        click(PanelPixel{knob.parent.x + 35, y});
+        click(PanelPixel{parent.x + 35, y});
         const Events lowered = click(PanelPixel{last_lower, y});
         ASSERT_FALSE(lowered.empty());
         // The speed knob's decrease starts again from the host's speed (0 here).
         const int32_t expected = knob.event == 0x101F5 ? 0 : knob.start + knob.fine_step;
         EXPECT_EQ(listed({lowered.back()}), listed(one(knob.event, word(expected))));
-        const ClickResult beyond = driver.click(knob.parent.x + 36, y, 0xFFFFFFFF);
+        const ClickResult beyond = driver.click(parent.x + 36, y, 0xFFFFFFFF);
         EXPECT_FALSE(beyond.area.has_value()) << "the parent's last column has no half";
-        EXPECT_EQ(beyond.help_id, knob.help_id);
+        EXPECT_EQ(beyond.help_id, knob.area.help_id);
     }
 }
 
@@ -484,8 +461,8 @@ const Button mode_buttons[] = {
 };
 const Button plain_buttons[] = {
     {"A5", toggle_lever_button, 0x102F0}, {"A21", white_button_3, 0x102F5},
-    {"A22", panel_switch_button, 0x10173}, {"A23", white_button_327, 0x102C1},
-    {"A25", lift_dumpers_button, 0x10356},
+    {"A22", panel_switch_button, panel_switch_event}, {"A23", white_button_327, 0x102C1},
+    {"A25", lift_dumpers_button, lift_dumpers_event},
 };
 
 TEST_F(ApControls, ModeButtonsAreSilentWithoutALatchWhateverTheSwitch) {
@@ -909,16 +886,16 @@ TEST_F(ApControls, QnhButtonTogglesTheStandardRepeatAndSendsNothing) {
     };
     EXPECT_EQ(listed(sent_at_tick(36.0)), listed(nothing)) << "off at load";
     EXPECT_EQ(listed(click(qnh_button)), listed(nothing));
-    EXPECT_EQ(listed(sent_at_tick(36.0)), listed(one(0x101F8, 16211)));
+    EXPECT_EQ(listed(sent_at_tick(36.0)), listed(one(qnh_standard_event, qnh_standard_value)));
     EXPECT_EQ(listed(sent_at_tick(37.0)), listed(nothing));
     EXPECT_EQ(listed(sent_at_tick(53.0)), listed(nothing));
-    EXPECT_EQ(listed(sent_at_tick(54.0)), listed(one(0x101F8, 16211)));
+    EXPECT_EQ(listed(sent_at_tick(54.0)), listed(one(qnh_standard_event, qnh_standard_value)));
     EXPECT_EQ(value_after_update(qnh_std_light), lit);
     EXPECT_EQ(listed(click(qnh_button)), listed(nothing));
     EXPECT_EQ(listed(sent_at_tick(36.0)), listed(nothing)) << "two clicks: off again";
     EXPECT_EQ(value_after_update(qnh_std_light), dark);
     EXPECT_EQ(listed(click(qnh_button)), listed(nothing));
-    EXPECT_EQ(listed(sent_at_tick(72.0)), listed(one(0x101F8, 16211))) << "and on again";
+    EXPECT_EQ(listed(sent_at_tick(72.0)), listed(one(qnh_standard_event, qnh_standard_value))) << "and on again";
 }
 
 }  // namespace

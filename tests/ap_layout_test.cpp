@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ap_click_rows.h"
 #include "ap_gauge_fixture.h"
 #include "record_rows.h"
 
@@ -12,7 +13,6 @@ namespace ap_test {
 namespace {
 
 using kestrel::testing::ElementRow;
-using kestrel::testing::MouseRow;
 
 template <typename Word, std::size_t N>
 bool all_zero(const Word (&words)[N]) {
@@ -144,70 +144,15 @@ TEST_F(ApGauge, IconsCarryTheirTokensAndPictureCounts) {
     EXPECT_EQ(icons, 22u);
 }
 
+// The list record by record against the table of areas: 109 records, each of the 33
+// areas a parent with its help id or tooltip, its children and its end, inside one parent
+// for the whole gauge; 31 children, each with a handler of its own.
 TEST_F(ApGauge, ClickListIsOneParentPerAreaInsideTheWholeGauge) {
-    const auto& list = driver.mouse_list();
-    ASSERT_EQ(list.size(), 109u);
-    // Every parent with its help id or tooltip, in list order.
-    struct Area {
-        PixelBox box;
-        uint32_t help_id;
-        const char* tooltip;
-        std::size_t children;
-    };
-    const Area areas[] = {
-        {{476, 50, 21, 21}, 0xAB0E, nullptr, 1}, {{512, 50, 21, 21}, 0xAB0E, nullptr, 1},
-        {{495, 16, 21, 21}, 0xAD91, nullptr, 1}, {{472, 82, 64, 14}, 0, "\xC2utopilot Disconnect Switch", 1},
-        {{392, 50, 22, 22}, 0xAD90, nullptr, 1}, {{398, 16, 12, 12}, 0, "IAS/MACH", 1},
-        {{276, 61, 37, 36}, 0xAD86, nullptr, 2}, {{426, 58, 37, 36}, 0xAD8F, nullptr, 2},
-        {{430, 37, 28, 14}, 0, "IAS/MACH Hold Switch", 1}, {{549, 58, 37, 36}, 0xAD88, nullptr, 2},
-        {{552, 37, 28, 14}, 0xAD87, nullptr, 1}, {{686, 58, 37, 36}, 0xAD8D, nullptr, 2},
-        {{691, 37, 28, 14}, 0xAD8C, nullptr, 1}, {{767, 43, 25, 48}, 0xAD8B, nullptr, 2},
-        {{611, 13, 21, 21}, 0xAD85, nullptr, 1}, {{637, 13, 21, 21}, 0, "GPS Hold Switch", 1},
-        {{611, 38, 21, 21}, 0xAD84, nullptr, 1}, {{637, 38, 21, 21}, 0xAD80, nullptr, 1},
-        {{611, 63, 21, 21}, 0xAD83, nullptr, 1}, {{637, 63, 21, 21}, 0xAD82, nullptr, 1},
-        {{3, 79, 21, 21}, 0xAB0F, nullptr, 1},   {{28, 79, 21, 21}, 0, "Panel On/Off Switch", 1},
-        {{327, 74, 21, 21}, 0xAB13, nullptr, 1}, {{184, 33, 21, 21}, 0, "Set QNH to Standard", 1},
-        {{210, 74, 21, 21}, 0, "Lift Dumpers", 1}, {{235, 74, 21, 21}, 0, "Airbrakes", 1},
-        {{277, 31, 36, 16}, 0xAD86, nullptr, 0}, {{426, 15, 36, 16}, 0xAD8F, nullptr, 0},
-        {{548, 15, 36, 16}, 0xAD88, nullptr, 0}, {{679, 15, 50, 16}, 0xAD8D, nullptr, 0},
-        {{755, 15, 46, 16}, 0xAD8B, nullptr, 0}, {{135, 74, 21, 21}, 0xAB8E, nullptr, 0},
-        {{160, 74, 21, 21}, 0, "Overspeed Warning Light", 0},
-    };
-    kestrel::testing::expect_mouse_record(*list[0].record, {1, {0, 0, 0, 0}, -1, 0, 0});
-    std::size_t at = 1;
-    for (const Area& area : areas) {
-        SCOPED_TRACE(at);
-        ASSERT_LT(at + 1 + area.children + 1, list.size());
-        kestrel::testing::expect_mouse_record(*list[at].record, {1, area.box, -1, area.help_id, 0});
-        ++at;
-        if (area.tooltip != nullptr) {
-            kestrel::testing::expect_mouse_record(*list[at].record, {4, {0, 0, 0, 0}, -1, 0, 0});
-            EXPECT_STREQ(list[at].record->target.tooltip, area.tooltip);
-            ++at;
-        }
-        for (std::size_t child = 0; child < area.children; ++child, ++at) {
-            const MouseRect& record = *list[at].record;
-            EXPECT_EQ(record.rect_kind, 2u);
-            EXPECT_EQ(record.help_id, 0u);
-            EXPECT_EQ(record.mouse_flags, area.children == 2 ? 0xA0200000u : 0x20000000u);
-            EXPECT_EQ(record.cursor, area.children == 2 ? (child == 0 ? 2 : 1) : 5);
-            EXPECT_NE(record.target.handler, nullptr);
-            EXPECT_EQ(record.event_id, 0u);
-        }
-        kestrel::testing::expect_mouse_record(*list[at].record, {3, {0, 0, 0, 0}, -1, 0, 0});
-        ++at;
-    }
-    kestrel::testing::expect_mouse_record(*list[at].record, {3, {0, 0, 0, 0}, -1, 0, 0});
-    kestrel::testing::expect_mouse_record(*list[at + 1].record, {0, {0, 0, 0, 0}, -1, 0, 0});
-    EXPECT_EQ(at + 2, list.size());
-
-    // Every child has a handler of its own.
-    std::vector<ClickHandler> handlers;
-    for (const auto& entry : list)
-        if (entry.record->rect_kind == mouse_child) handlers.push_back(entry.record->target.handler);
-    ASSERT_EQ(handlers.size(), 31u);
-    std::sort(handlers.begin(), handlers.end());
-    EXPECT_EQ(std::adjacent_find(handlers.begin(), handlers.end()), handlers.end());
+    using kestrel::testing::ap_click_rows;
+    ASSERT_EQ(std::size(kestrel::testing::ap_click_areas), 33u);
+    ASSERT_EQ(ap_click_rows.size(), 109u);
+    EXPECT_EQ(std::count_if(ap_click_rows.begin(), ap_click_rows.end(), [](const auto& row) { return row.handler; }), 31);
+    kestrel::testing::expect_click_rows(driver, ap_click_rows);
 }
 
 // Where the host outlines a selector's halves: side by side, and one above the other with a

@@ -123,11 +123,11 @@ TEST_F(ApGauge, LiftDumpersLightIsSteadyThenFlashesUntilTheKeyEvent) {
     const std::string cycle = std::string(17, '#') + std::string(56, '.');
     EXPECT_EQ(pattern(driver, lift_dumpers_light, 47 + 146), std::string(47, '.') + cycle + cycle);
     // The host reports the lift dumper event: the flag toggles back and the light goes dark.
-    host.send_key_event(0x10356, 0);
+    host.send_key_event(lift_dumpers_event, 0);
     host.deliver_pending_key_events();
     EXPECT_EQ(pattern(driver, lift_dumpers_light, 80), std::string(80, '.'));
     // The event alone starts the flashing, lit first.
-    host.send_key_event(0x10356, 0);
+    host.send_key_event(lift_dumpers_event, 0);
     host.deliver_pending_key_events();
     EXPECT_EQ(pattern(driver, lift_dumpers_light, 19), std::string(17, '#') + "..");
 }
@@ -173,7 +173,7 @@ TEST_F(ApGauge, QnhStandardRepeatsEveryEighteenTicks) {
 
     EXPECT_TRUE(click(qnh_button).empty());
     EXPECT_TRUE(sent_at_tick(35.0).empty());
-    EXPECT_EQ(sent_at_tick(36.0), (std::vector<kestrel::KeyEvent>{{0x101F8, 16211}}));
+    EXPECT_EQ(sent_at_tick(36.0), (std::vector<kestrel::KeyEvent>{{qnh_standard_event, qnh_standard_value}}));
     EXPECT_TRUE(sent_at_tick(37.0).empty());
     EXPECT_EQ(sent_at_tick(36.9).size(), 1u) << "the tick is truncated";
     EXPECT_EQ(sent_at_tick(-18.0).size(), 1u);

@@ -11,9 +11,6 @@
 namespace ap_test {
 namespace {
 
-constexpr uint32_t panel_event = 0x10173;
-constexpr uint32_t lift_dumpers_event = 0x10356;
-
 class ApListener : public ApGauge {
 protected:
     void register_listener() { driver.gauge_callback(14, 0); }
@@ -74,9 +71,9 @@ TEST_F(ApListener, PanelEventTogglesThePanelLightWhateverItsValue) {
     register_listener();
     EXPECT_FALSE(panel_on()) << "off at load";
     for (const uint32_t value : {0u, 1u, 0xFFFFFFFFu, 0x10173u}) {
-        event_from_host(panel_event, value);
+        event_from_host(panel_switch_event, value);
         EXPECT_TRUE(panel_on()) << value;
-        event_from_host(panel_event, value);
+        event_from_host(panel_switch_event, value);
         EXPECT_FALSE(panel_on()) << "two events in a row restore it, value " << value;
     }
     EXPECT_EQ(value_after_update(lift_dumpers_light), dark) << "the other flag did not move";
@@ -125,13 +122,13 @@ TEST_F(ApListener, OtherEventIdsChangeNeitherFlag) {
     const uint32_t others[] = {0x10100, 0x10144, 0x102F0, 0x102F5, 0x102C1, 0x1013D, 0x10347, 0x101F8,
                                0x10172, 0x10174, 0x10355, 0x10357, 0x00173, 0x00356, 0x0, 0xFFFFFFFF};
     for (const uint32_t id : others) {
-        event_from_host(id, panel_event);
+        event_from_host(id, panel_switch_event);
         const kestrel::UpdateResult lights = update();
         EXPECT_EQ(*lights.samples[panel_on_light].value, dark) << std::hex << id;
         EXPECT_EQ(*lights.samples[lift_dumpers_light].value, dark) << std::hex << id;
     }
     // From the other state too: each flag moves on its own event only.
-    event_from_host(panel_event);
+    event_from_host(panel_switch_event);
     event_from_host(lift_dumpers_event);
     // The flash is lit for its first 17 calls: one per id and one after them.
     static_assert(std::size(others) <= 16);
@@ -148,7 +145,7 @@ TEST_F(ApListener, OtherEventIdsChangeNeitherFlag) {
 
 TEST_F(ApListener, GaugeButtonsToggleTheFlagsThroughTheHost) {
     register_listener();
-    EXPECT_EQ(click(panel_switch_button), (std::vector<kestrel::KeyEvent>{{panel_event, 0}}));
+    EXPECT_EQ(click(panel_switch_button), (std::vector<kestrel::KeyEvent>{{panel_switch_event, 0}}));
     EXPECT_TRUE(panel_on());
     EXPECT_EQ(click(lift_dumpers_button), (std::vector<kestrel::KeyEvent>{{lift_dumpers_event, 0}}));
     EXPECT_EQ(lift_dumper_light(2), "##");
@@ -166,25 +163,25 @@ TEST_F(ApListener, ButtonsAloneChangeNothingWithoutTheListener) {
 }
 
 TEST_F(ApListener, EventsWhileUnregisteredAreNotSeenAndNothingIsReset) {
-    event_from_host(panel_event);
+    event_from_host(panel_switch_event);
     event_from_host(lift_dumpers_event);
     EXPECT_FALSE(panel_on()) << "never registered";
     EXPECT_EQ(lift_dumper_light(2), "..");
 
     register_listener();
-    event_from_host(panel_event);
+    event_from_host(panel_switch_event);
     event_from_host(lift_dumpers_event);
     unregister_listener();
     EXPECT_TRUE(panel_on()) << "flags keep their values on service 15";
     EXPECT_EQ(lift_dumper_light(1), "#");
-    event_from_host(panel_event);
+    event_from_host(panel_switch_event);
     click(lift_dumpers_button);
     EXPECT_TRUE(panel_on()) << "unregistered: not seen";
     EXPECT_EQ(lift_dumper_light(1), "#") << "unregistered: still flashing";
 
     register_listener();
     EXPECT_TRUE(panel_on()) << "flags keep their values on service 14";
-    event_from_host(panel_event);
+    event_from_host(panel_switch_event);
     EXPECT_FALSE(panel_on()) << "seen again";
 }
 
@@ -193,9 +190,9 @@ TEST_F(ApListener, ListenerIgnoresValueAndUserData) {
     register_listener();
     ASSERT_EQ(host.listeners().size(), 1u);
     const auto listener = host.listeners()[0].listener;
-    listener(panel_event, 0xFFFFFFFF, 0xFFFFFFFF);
+    listener(panel_switch_event, 0xFFFFFFFF, 0xFFFFFFFF);
     EXPECT_TRUE(panel_on());
-    listener(panel_event, 5, 1);
+    listener(panel_switch_event, 5, 1);
     EXPECT_FALSE(panel_on());
     listener(lift_dumpers_event, 0, 0x12345678);
     EXPECT_EQ(lift_dumper_light(1), "#");

@@ -9,29 +9,18 @@
 #include <filesystem>
 #include <vector>
 
+#include "autobrake_gauge_ids.h"
 #include "driver.h"
 #include "loader.h"
 #include "services.h"
 
 namespace autobrake_test {
 
-// Host variables the gauge reads, by token.
-enum Token : uint32_t { light_var = 323, needle_var = 329, needle_flag_var = 753 };
-
-// Elements in drawing order: the chain background, needle, light, knob.
-enum Element : std::size_t { background = 0, upper_needle = 1, light = 2, knob = 3 };
+using namespace kestrel::autobrake_ids;
 
 // Indices of the click areas in the list, as ClickResult::area reports them.
 enum Area : std::size_t { dial_left_area = 2, dial_right_area = 3, light_area = 6, knob_down_area = 9, knob_up_area = 10 };
 
-// Key events the handlers send, each with value 0.
-inline constexpr uint32_t dial_left_event = 0x100DF;
-inline constexpr uint32_t dial_right_event = 0x100DE;
-inline constexpr uint32_t light_button_event = 0x100D8;
-inline constexpr uint32_t knob_down_event = 0x102FB;
-inline constexpr uint32_t knob_up_event = 0x102FA;
-
-inline constexpr int32_t service_needle_flags = 6;
 inline constexpr uint32_t click_flags = 0x20000000;
 
 // A gauge pixel inside each click area, and the area it must reach.

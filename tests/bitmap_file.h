@@ -10,11 +10,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "picture_tables.h"
+
+namespace kestrel::testing {
+
+// A picture row in a test's name and messages: its file.
+inline void PrintTo(const PictureRow& row, std::ostream* out) { *out << row.file; }
+
+}  // namespace kestrel::testing
+
 namespace kestrel::test_bitmaps {
+
+using kestrel::testing::PictureRow;
 
 struct Bitmap {
     int32_t width = 0, height = 0;
@@ -48,12 +60,6 @@ inline Bitmap read_bitmap(const std::filesystem::path& path) {
     }
     return bitmap;
 }
-
-// One module picture: its file and its size.
-struct PictureRow {
-    const char* file;
-    int32_t width, height;
-};
 
 // The test name of a picture: its file name without the extension.
 inline std::string picture_test_name(const ::testing::TestParamInfo<PictureRow>& info) {

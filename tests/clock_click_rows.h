@@ -3,20 +3,11 @@
 // of the shipped .gau against it with its own reader. One table, two readers.
 #pragma once
 
-#include <cstdint>
+#include "click_rows.h"
 
 namespace kestrel::testing {
 
-struct ClockClickRow {
-    uint32_t kind;  // 1 parent, 2 child, 3 end of parent, 0 end of list
-    int32_t x, y, width, height;
-    int32_t cursor;
-    uint32_t help_id;
-    uint32_t mouse_flags;
-    bool handler;
-};
-
-inline constexpr ClockClickRow clock_click_rows[] = {
+inline constexpr ClickRow clock_click_rows[] = {
     {.kind = 1, .x = 0, .y = 0, .width = 0, .height = 0, .cursor = -1, .help_id = 0xAA1E, .mouse_flags = 0, .handler = false},
     {.kind = 2, .x = 7, .y = 5, .width = 7, .height = 14, .cursor = 4, .help_id = 0, .mouse_flags = 0x20000000, .handler = true},
     {.kind = 2, .x = 14, .y = 5, .width = 5, .height = 14, .cursor = 5, .help_id = 0, .mouse_flags = 0x20000000, .handler = true},

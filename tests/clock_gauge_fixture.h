@@ -8,36 +8,14 @@
 #include <filesystem>
 #include <string>
 
+#include "clock_gauge_ids.h"
 #include "driver.h"
 #include "loader.h"
 #include "services.h"
 
 namespace clock_test {
 
-// Host variables the clock reads, by token.
-enum Token : uint32_t {
-    time1_hours = 3,
-    time1_minutes = 4,
-    time_seconds = 5,
-    time2_hours = 6,
-    time2_minutes = 7,
-    day_of_year = 8,
-    year = 9,
-    lights = 10,
-    rate = 336,
-};
-
-// Elements in drawing order.
-enum Element : std::size_t {
-    face = 0,
-    lit_face = 1,
-    upper_readout = 2,
-    lower_readout = 3,
-    unlit_hand = 4,
-    lit_hand = 5,
-    page_lever = 6,
-    mode_lever = 7,
-};
+using namespace kestrel::clock_ids;
 
 // Indices of the click areas in the list, as ClickResult::area reports them.
 enum Area : std::size_t { start_stop_area = 1, reset_area = 2, mode_area = 3, page_area = 4 };

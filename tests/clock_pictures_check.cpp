@@ -12,16 +12,17 @@ namespace {
 
 using kestrel::test_bitmaps::Bitmap;
 using kestrel::test_bitmaps::PictureRow;
+namespace picture = kestrel::testing::clock_picture;
 
-Bitmap read_picture(const char* name) {
-    return kestrel::test_bitmaps::read_bitmap(std::filesystem::path(KESTREL_CLOCK_PICTURES_DIR) / name);
+Bitmap read_picture(const PictureRow& row) {
+    return kestrel::test_bitmaps::read_bitmap(std::filesystem::path(KESTREL_CLOCK_PICTURES_DIR) / row.file);
 }
 
 class ClockPicture : public testing::TestWithParam<PictureRow> {};
 
 TEST_P(ClockPicture, IsAnUncompressedPaletteBitmapOfItsSizeWithBlackCorners) {
     const PictureRow& row = GetParam();
-    const Bitmap bitmap = read_picture(row.file);
+    const Bitmap bitmap = read_picture(row);
     kestrel::test_bitmaps::expect_module_picture(bitmap, row);
     if (testing::Test::HasFailure()) return;
     // Something is drawn.
@@ -31,18 +32,18 @@ TEST_P(ClockPicture, IsAnUncompressedPaletteBitmapOfItsSizeWithBlackCorners) {
     EXPECT_TRUE(any) << row.file;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EightPictures, ClockPicture,
-    testing::Values(PictureRow{"face.bmp", 104, 103}, PictureRow{"lit_face.bmp", 94, 94},
-                    PictureRow{"unlit_hand.bmp", 10, 45}, PictureRow{"lit_hand.bmp", 10, 45},
-                    PictureRow{"page_lever_down.bmp", 16, 16}, PictureRow{"page_lever_up.bmp", 16, 16},
-                    PictureRow{"mode_lever_down.bmp", 16, 16}, PictureRow{"mode_lever_up.bmp", 16, 16}),
-    kestrel::test_bitmaps::picture_test_name);
+INSTANTIATE_TEST_SUITE_P(EveryRowOfTheTable, ClockPicture, testing::ValuesIn(kestrel::testing::clock_pictures),
+                         kestrel::test_bitmaps::picture_test_name);
+
+TEST(ClockPictures, TheTableHoldsTheEightPictures) {
+    EXPECT_EQ(std::size(kestrel::testing::clock_pictures), 8u);
+}
 
 TEST(ClockPictures, HandsPointStraightUpFromTheirPivot) {
-    for (const char* file : {"unlit_hand.bmp", "lit_hand.bmp"}) {
-        const Bitmap hand = read_picture(file);
-        ASSERT_EQ(hand.height, 45) << file;
+    for (const PictureRow& row : {picture::unlit_hand, picture::lit_hand}) {
+        const char* file = row.file;
+        const Bitmap hand = read_picture(row);
+        ASSERT_EQ(hand.height, row.height) << file;
         EXPECT_TRUE(hand.drawn(6, 42)) << file << ": the pivot";
         for (int32_t y = 3; y < 42; ++y) EXPECT_TRUE(hand.drawn(6, y)) << file << " at y " << y;
         for (int32_t y = 0; y < 30; ++y) {
@@ -53,10 +54,10 @@ TEST(ClockPictures, HandsPointStraightUpFromTheirPivot) {
 }
 
 TEST(ClockPictures, FaceHasItsKnobReadoutWindowsAndScaleWhereTheGaugeExpectsThem) {
-    const Bitmap face = read_picture("face.bmp");
-    const Bitmap lit = read_picture("lit_face.bmp");
-    ASSERT_EQ(face.width, 104);
-    ASSERT_EQ(lit.width, 94);
+    const Bitmap face = read_picture(picture::face);
+    const Bitmap lit = read_picture(picture::lit_face);
+    ASSERT_EQ(face.width, picture::face.width);
+    ASSERT_EQ(lit.width, picture::lit_face.width);
     // The knob lies under both knob areas; the lit dial has nothing there.
     for (auto [x, y] : {std::pair{11, 10}, {13, 12}, {15, 10}, {17, 9}}) {
         EXPECT_TRUE(face.drawn(x, y)) << "knob at (" << x << ", " << y << ")";
@@ -75,17 +76,18 @@ TEST(ClockPictures, FaceHasItsKnobReadoutWindowsAndScaleWhereTheGaugeExpectsThem
 }
 
 TEST(ClockPictures, ModeLeversAreTheMirrorImagesOfThePageLevers) {
-    const std::pair<const char*, const char*> pairs[] = {{"page_lever_down.bmp", "mode_lever_down.bmp"},
-                                                         {"page_lever_up.bmp", "mode_lever_up.bmp"}};
+    const std::pair<PictureRow, PictureRow> pairs[] = {{picture::page_lever_down, picture::mode_lever_down},
+                                                       {picture::page_lever_up, picture::mode_lever_up}};
     for (const auto& [page, mode] : pairs) {
         const Bitmap left = read_picture(page), right = read_picture(mode);
-        ASSERT_EQ(left.width, 16);
-        ASSERT_EQ(right.width, 16);
-        for (int32_t y = 0; y < 16; ++y)
-            for (int32_t x = 0; x < 16; ++x) ASSERT_EQ(left.colour(x, y), right.colour(15 - x, y)) << page;
+        ASSERT_EQ(left.width, right.width);
+        ASSERT_EQ(left.height, right.height);
+        for (int32_t y = 0; y < left.height; ++y)
+            for (int32_t x = 0; x < left.width; ++x)
+                ASSERT_EQ(left.colour(x, y), right.colour(left.width - 1 - x, y)) << page.file;
     }
     // Lying down and raised differ.
-    const Bitmap down = read_picture("page_lever_down.bmp"), up = read_picture("page_lever_up.bmp");
+    const Bitmap down = read_picture(picture::page_lever_down), up = read_picture(picture::page_lever_up);
     EXPECT_NE(down.bytes, up.bytes);
 }
 

@@ -25,6 +25,7 @@
 #include "pe_image.h"
 #include "records.h"
 #include "stored_module.h"
+#include "temporary_directory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Hundreds of copies come and go; a small quarantine keeps the 32-bit address space (under
@@ -147,23 +148,7 @@ std::pair<int, std::vector<std::string>> inspect_program(const fs::path& file, c
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), lines};
 }
 
-// A directory of its own under the system's temporary directory, removed afterwards.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::random_device seed;
-        path_ = fs::temp_directory_path() / ("kestrel-damaged-" + std::to_string(seed()));
-        fs::create_directories(path_);
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using kestrel::testing::TemporaryDirectory;
 
 class DamagedCopies : public testing::TestWithParam<fs::path> {};
 

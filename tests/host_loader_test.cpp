@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "host_test_support.h"
+#include "temporary_directory.h"
 
 namespace {
 
@@ -132,30 +133,6 @@ TEST_P(BothModules, ReadoutRecordsAsTheHostReadsTheirBytes) {
     });
 }
 
-TEST_P(BothModules, EmbeddedVariablesAreRefreshedAtByte72AndOn) {
-    for_each_gauge(GetParam().path, [](kestrel::GaugeDriver& gauge, kestrel::PanelHost& host) {
-        // Every token a variable names gets a value of its own.
-        std::vector<std::pair<const unsigned char*, std::size_t>> refreshed;
-        for (const kestrel::ElementEntry& entry : gauge.elements()) {
-            const auto* bytes = reinterpret_cast<const unsigned char*>(entry.element);
-            const int vars = entry.element->element_kind == string_element ? 3 : 1;
-            if (entry.element->element_kind == static_image_element) continue;
-            for (int i = 0; i < vars; ++i) {
-                const uint32_t token = word_at(bytes, 60 + 28 * i);
-                if (token == 0) continue;
-                host.set_var(token, token * 1.5 + 0.25);
-                refreshed.push_back({bytes, 60 + 28 * std::size_t(i)});
-            }
-        }
-        gauge.update();
-        for (const auto& [bytes, offset] : refreshed) {
-            double value;
-            std::memcpy(&value, bytes + offset + 12, sizeof value);
-            EXPECT_EQ(value, word_at(bytes, offset) * 1.5 + 0.25) << "variable at byte " << offset;
-        }
-    });
-}
-
 TEST_P(BothModules, RepeatedUpdatesKeepEveryReadoutInItsBuffer) {
     for_each_gauge(GetParam().path, [](kestrel::GaugeDriver& gauge, kestrel::PanelHost& host) {
         // Values at the edges of what a host variable may hold.
@@ -177,6 +154,55 @@ INSTANTIATE_TEST_SUITE_P(Modules, BothModules,
                          ::testing::Values(ModuleExpectation{timer_module_path(), 0x800, false, 1},
                                            ModuleExpectation{panel_module_path(), 0x900, true, 2}),
                          [](const auto& info) { return info.param.module_version == 0x800 ? "KESTREL_TIMER" : "KESTREL"; });
+
+// The clock's elements embed no variable (its callbacks read module-level ones); the
+// KESTREL module's gauges embed them, and the host refreshes each before the callbacks.
+TEST(TimerModule, ClockElementsEmbedNoVariable) {
+    std::size_t elements = 0;
+    for_each_gauge(timer_module_path(), [&](kestrel::GaugeDriver& gauge, kestrel::PanelHost&) {
+        for (const kestrel::ElementEntry& entry : gauge.elements()) {
+            if (entry.element->element_kind == static_image_element) continue;
+            ++elements;
+            const int vars = entry.element->element_kind == string_element ? 3 : 1;
+            for (int i = 0; i < vars; ++i) EXPECT_EQ(word_at(entry.element, 60 + 28 * i), 0u) << entry.label;
+        }
+    });
+    EXPECT_EQ(elements, 7u);
+}
+
+TEST(PanelModule, EmbeddedVariablesAreRefreshedAtByte72AndOn) {
+    std::vector<std::string> gauges_seen;
+    for_each_gauge(panel_module_path(), [&](kestrel::GaugeDriver& gauge, kestrel::PanelHost& host) {
+        gauges_seen.push_back(kestrel::gauge_name_of(gauge.header()));
+        // Every token a variable names gets a value of its own.
+        std::vector<std::pair<const unsigned char*, std::size_t>> refreshed;
+        for (const kestrel::ElementEntry& entry : gauge.elements()) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(entry.element);
+            const int vars = entry.element->element_kind == string_element ? 3 : 1;
+            if (entry.element->element_kind == static_image_element) continue;
+            for (int i = 0; i < vars; ++i) {
+                const uint32_t token = word_at(bytes, 60 + 28 * i);
+                if (token == 0) continue;
+                host.set_var(token, token * 1.5 + 0.25);
+                refreshed.push_back({bytes, 60 + 28 * std::size_t(i)});
+            }
+        }
+        ASSERT_FALSE(refreshed.empty()) << "no element of the gauge embeds a variable";
+        gauge.update();
+        std::size_t second_variables = 0;
+        for (const auto& [bytes, offset] : refreshed) {
+            double value;
+            std::memcpy(&value, bytes + offset + 12, sizeof value);
+            EXPECT_EQ(value, word_at(bytes, offset) * 1.5 + 0.25) << "variable at byte " << offset;
+            second_variables += offset == 88 ? 1 : 0;
+        }
+        // AP's speed read-out carries a second variable, whose value sits at byte 100.
+        if (kestrel::gauge_name_of(gauge.header()) == "AP") {
+            EXPECT_EQ(second_variables, 1u);
+        }
+    });
+    EXPECT_EQ(gauges_seen, (std::vector<std::string>{"AP", "AUTOBRAKE"}));
+}
 
 TEST(TimerModule, RegistersTheDigitalClockAloneWithoutGaugeCallback) {
     const LoadedModule module = LoadedModule::open(timer_module_path());
@@ -212,16 +238,17 @@ TEST(LoadErrors, EachNamesTheFileAndWhatIsWrong) {
     const std::filesystem::path missing = timer_module_path().parent_path() / "no_such_module.gau";
     EXPECT_EQ(load_error(missing), missing.string() + ": no such file");
 
-    const std::filesystem::path text = std::filesystem::temp_directory_path() / "kestrel_not_a_module.gau";
+    const kestrel::testing::TemporaryDirectory directory;
+    const std::filesystem::path text = directory / "not_a_module.gau";
     std::ofstream(text) << "this is a text file, not a module\n";
+    ASSERT_TRUE(std::filesystem::is_regular_file(text));
     const std::string text_error = load_error(text);
-    std::filesystem::remove(text);
     EXPECT_EQ(text_error.rfind(text.string() + ": not a ", 0), 0u) << text_error;
 
-    const std::filesystem::path empty = std::filesystem::temp_directory_path() / "kestrel_empty.gau";
+    const std::filesystem::path empty = directory / "empty.gau";
     std::ofstream{empty};
+    ASSERT_TRUE(std::filesystem::is_regular_file(empty));
     const std::string empty_error = load_error(empty);
-    std::filesystem::remove(empty);
     EXPECT_EQ(empty_error.rfind(empty.string() + ": not a ", 0), 0u) << empty_error;
 
     EXPECT_EQ(load_error(KESTREL_NO_LINKAGE_FILE), std::string(KESTREL_NO_LINKAGE_FILE) + ": exports no Linkage record");

@@ -1,6 +1,7 @@
 // Reads the shipped .gau files as bytes, the way a second, independent tool would: mingw's
 // objdump reads the headers, exports, imports and section contents, and the records and
-// pictures are checked at literal offsets, without the module headers or the host's reader.
+// pictures are checked at literal offsets, without the module headers or the host's reader,
+// against the tables of click areas and pictures that the layout tests and the build read.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,13 +11,16 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ap_click_rows.h"
 #include "clock_click_rows.h"
 #include "objdump_image.h"
+#include "picture_tables.h"
 
 namespace {
 
@@ -145,14 +149,14 @@ TEST_P(ModuleFile, EveryGaugeHeaderHoldsItsStoredValues) {
 INSTANTIATE_TEST_SUITE_P(Shipped, ModuleFile, testing::Values(timer_module, panel_module),
                          [](const auto& info) { return std::string(info.param.file == timer_module.file ? "KESTREL_TIMER" : "KESTREL"); });
 
-// The clock's click list, record by record, as the file stores it.
-TEST(ClockFile, ClickAreaListMatchesItsTable) {
-    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
-    const uint32_t header = image.pointer_at(image.export_rva("Linkage").value() + 24);
+// A gauge's click list, record by record, as the file stores it: every word against its
+// row, tooltip texts byte for byte, and a handler in the code for every child, each its own.
+void expect_click_list(const ObjdumpImage& image, uint32_t header, std::span<const kestrel::testing::ClickRow> rows) {
     const uint32_t list = image.pointer_at(header + 80);
-    const auto& rows = kestrel::testing::clock_click_rows;
+    ASSERT_NE(list, 0u);
     std::set<uint32_t> handlers;
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
+    std::size_t children = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
         const uint32_t r = list + 44 * static_cast<uint32_t>(i);
         const auto& row = rows[i];
@@ -165,28 +169,55 @@ TEST(ClockFile, ClickAreaListMatchesItsTable) {
         EXPECT_EQ(image.u32_at(r + 24), row.help_id);
         EXPECT_EQ(image.u32_at(r + 28), row.mouse_flags);
         EXPECT_EQ(image.u32_at(r + 32), 0u);
-        const uint32_t handler = image.pointer_at(r + 36);
-        EXPECT_EQ(handler != 0, row.handler);
+        const uint32_t target = image.pointer_at(r + 36);
+        if (row.tooltip != nullptr) {
+            ASSERT_NE(target, 0u) << "tooltip text";
+            EXPECT_EQ(image.string_at(target), row.tooltip);
+        } else {
+            EXPECT_EQ(target != 0, row.handler);
+        }
         if (row.handler) {
-            EXPECT_TRUE(in_code_section(image, handler));
-            handlers.insert(handler);
+            EXPECT_TRUE(in_code_section(image, target));
+            handlers.insert(target);
+            ++children;
         }
         EXPECT_EQ(image.u32_at(r + 40), 0u);
     }
-    EXPECT_EQ(handlers.size(), 4u) << "four distinct handlers";
+    EXPECT_EQ(handlers.size(), children) << "every child its own handler";
 }
 
-// The bitmap resources of a module: exactly the given ids, each of its size, uncompressed
-// 8 bits with a 256-colour palette and pure black in its top left corner.
-void expect_pictures(const ObjdumpImage& image, const std::map<uint32_t, std::pair<int, int>>& sizes) {
+// The header of the gauge at a position of a module's gauge table.
+uint32_t gauge_header(const ObjdumpImage& image, uint32_t position) {
+    return image.pointer_at(image.export_rva("Linkage").value() + 24 + 4 * position);
+}
+
+TEST(ClockFile, ClickAreaListMatchesItsTable) {
+    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
+    ASSERT_EQ(std::size(kestrel::testing::clock_click_rows), 7u);
+    expect_click_list(image, gauge_header(image, 0), kestrel::testing::clock_click_rows);
+}
+
+TEST(PanelFile, ApClickAreaListMatchesItsTable) {
+    const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL.GAU"));
+    const uint32_t header = gauge_header(image, 0);
+    ASSERT_EQ(image.string_at(image.pointer_at(header + 4)), "AP");
+    ASSERT_EQ(kestrel::testing::ap_click_rows.size(), 109u);
+    expect_click_list(image, header, kestrel::testing::ap_click_rows);
+}
+
+// The bitmap resources of a module: exactly the ids of its picture table, each of its
+// row's size, uncompressed 8 bits with a 256-colour palette and pure black in its top
+// left corner.
+void expect_pictures(const ObjdumpImage& image, std::span<const kestrel::testing::PictureRow> rows) {
     std::vector<uint32_t> ids;
-    for (const auto& entry : sizes) ids.push_back(entry.first);
+    for (const auto& row : rows) ids.push_back(row.id);
+    std::sort(ids.begin(), ids.end());
     ASSERT_EQ(image.bitmap_ids(), ids);
-    for (const auto& [id, size] : sizes) {
-        SCOPED_TRACE(id);
-        const auto picture = image.picture(id);
-        EXPECT_EQ(picture.width, size.first);
-        EXPECT_EQ(picture.height, size.second);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        const auto picture = image.picture(row.id);
+        EXPECT_EQ(picture.width, row.width);
+        EXPECT_EQ(picture.height, row.height);
         EXPECT_EQ(picture.bits_per_pixel, 8);
         EXPECT_EQ(picture.compression, 0u);
         EXPECT_EQ(picture.palette_size, 256);
@@ -197,23 +228,22 @@ void expect_pictures(const ObjdumpImage& image, const std::map<uint32_t, std::pa
 // The clock's pictures: resources of the sizes its elements need, 8 bits with a palette.
 TEST(ClockFile, CarriesItsEightPictures) {
     const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL_TIMER.gau"));
-    expect_pictures(image, {{8192, {104, 103}}, {8193, {94, 94}}, {8448, {10, 45}}, {8449, {10, 45}},
-                            {8704, {16, 16}}, {8705, {16, 16}}, {8720, {16, 16}}, {8721, {16, 16}}});
+    ASSERT_EQ(std::size(kestrel::testing::clock_pictures), 8u);
+    expect_pictures(image, kestrel::testing::clock_pictures);
 }
 
 // The KESTREL module's pictures: the AP strip's 101 to 109 and the AUTOBRAKE gauge's 110
 // to 113, of the sizes their elements need, 8 bits with a palette, the lights in their colours.
 TEST(PanelFile, CarriesItsThirteenPictures) {
     const ObjdumpImage image = ObjdumpImage::read(module_file("KESTREL.GAU"));
-    expect_pictures(image, {{101, {804, 107}}, {102, {21, 21}}, {103, {21, 21}}, {104, {21, 21}},
-                            {105, {28, 14}},   {106, {64, 14}}, {107, {64, 14}}, {108, {24, 24}},
-                            {109, {24, 24}},   {110, {73, 144}}, {111, {20, 7}}, {112, {29, 31}},
-                            {113, {24, 12}}});
+    ASSERT_EQ(std::size(kestrel::testing::panel_pictures), 13u);
+    expect_pictures(image, kestrel::testing::panel_pictures);
     if (testing::Test::HasFatalFailure()) return;
     // The first pixel of each light's bar, in the light's colour.
-    EXPECT_EQ(image.picture(102).at(4, 13), 0xFE0000u);
-    EXPECT_EQ(image.picture(103).at(4, 13), 0x00FF00u);
-    EXPECT_EQ(image.picture(104).at(4, 13), 0xFAFAFAu);
+    namespace picture = kestrel::testing::panel_picture;
+    EXPECT_EQ(image.picture(picture::red_light.id).at(4, 13), 0xFE0000u);
+    EXPECT_EQ(image.picture(picture::green_light.id).at(4, 13), 0x00FF00u);
+    EXPECT_EQ(image.picture(picture::white_light.id).at(4, 13), 0xFAFAFAu);
 }
 
 // The panel's read-outs round halves as a user's machine does only through MSVCRT.dll's

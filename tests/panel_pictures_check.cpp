@@ -16,9 +16,10 @@ namespace {
 
 using kestrel::test_bitmaps::Bitmap;
 using kestrel::test_bitmaps::PictureRow;
+namespace picture = kestrel::testing::panel_picture;
 
-Bitmap read_picture(const char* name) {
-    return kestrel::test_bitmaps::read_bitmap(std::filesystem::path(KESTREL_PANEL_PICTURES_DIR) / name);
+Bitmap read_picture(const PictureRow& row) {
+    return kestrel::test_bitmaps::read_bitmap(std::filesystem::path(KESTREL_PANEL_PICTURES_DIR) / row.file);
 }
 
 uint32_t rgb(uint32_t red, uint32_t green, uint32_t blue) { return red << 16 | green << 8 | blue; }
@@ -47,24 +48,20 @@ std::vector<Pixel> drawn_pixels(const Bitmap& bitmap) {
 class PanelPicture : public testing::TestWithParam<PictureRow> {};
 
 TEST_P(PanelPicture, IsAnUncompressedPaletteBitmapOfItsSizeWithBlackCorners) {
-    kestrel::test_bitmaps::expect_module_picture(read_picture(GetParam().file), GetParam());
+    kestrel::test_bitmaps::expect_module_picture(read_picture(GetParam()), GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ThirteenPictures, PanelPicture,
-    testing::Values(PictureRow{"ap_background.bmp", 804, 107}, PictureRow{"red_light.bmp", 21, 21},
-                    PictureRow{"green_light.bmp", 21, 21}, PictureRow{"white_light.bmp", 21, 21},
-                    PictureRow{"select_label.bmp", 28, 14}, PictureRow{"disconnect_bar_0.bmp", 64, 14},
-                    PictureRow{"disconnect_bar_1.bmp", 64, 14}, PictureRow{"toggle_lever_0.bmp", 24, 24},
-                    PictureRow{"toggle_lever_1.bmp", 24, 24}, PictureRow{"autobrake_background.bmp", 73, 144},
-                    PictureRow{"autobrake_needle.bmp", 20, 7}, PictureRow{"autobrake_knob.bmp", 29, 31},
-                    PictureRow{"autobrake_light.bmp", 24, 12}),
-    kestrel::test_bitmaps::picture_test_name);
+INSTANTIATE_TEST_SUITE_P(EveryRowOfTheTable, PanelPicture, testing::ValuesIn(kestrel::testing::panel_pictures),
+                         kestrel::test_bitmaps::picture_test_name);
+
+TEST(PanelPictures, TheTableHoldsTheThirteenPictures) {
+    EXPECT_EQ(std::size(kestrel::testing::panel_pictures), 13u);
+}
 
 TEST(PanelPictures, ApBackgroundIsBlackButForADarkGreyEdgeAlongTheTop) {
-    const Bitmap background = read_picture("ap_background.bmp");
-    ASSERT_EQ(background.width, 804);
-    ASSERT_EQ(background.height, 107);
+    const Bitmap background = read_picture(picture::ap_background);
+    ASSERT_EQ(background.width, picture::ap_background.width);
+    ASSERT_EQ(background.height, picture::ap_background.height);
     const std::vector<Pixel> drawn = drawn_pixels(background);
     ASSERT_EQ(drawn.size(), 73u);
     for (const Pixel& pixel : drawn) {
@@ -78,22 +75,23 @@ TEST(PanelPictures, ApBackgroundIsBlackButForADarkGreyEdgeAlongTheTop) {
 }
 
 TEST(PanelPictures, AutobrakeBackgroundIsAllBlack) {
-    const Bitmap background = read_picture("autobrake_background.bmp");
-    ASSERT_EQ(background.width * background.height, 73 * 144);
+    const Bitmap background = read_picture(picture::autobrake_background);
+    ASSERT_EQ(background.width, picture::autobrake_background.width);
+    ASSERT_EQ(background.height, picture::autobrake_background.height);
     EXPECT_TRUE(drawn_pixels(background).empty());
 }
 
 // A bar of 20 pixels in a checkerboard over rows 13 to 15 and columns 4 to 16, in the
 // light's exact colour, and nothing else.
 TEST(PanelPictures, LightsAreACheckerboardBarInTheirExactColours) {
-    const std::pair<const char*, uint32_t> lights[] = {{"red_light.bmp", rgb(254, 0, 0)},
-                                                       {"green_light.bmp", rgb(0, 255, 0)},
-                                                       {"white_light.bmp", rgb(250, 250, 250)}};
-    for (const auto& [file, colour] : lights) {
-        SCOPED_TRACE(file);
-        const Bitmap light = read_picture(file);
-        ASSERT_EQ(light.width, 21);
-        ASSERT_EQ(light.height, 21);
+    const std::pair<PictureRow, uint32_t> lights[] = {{picture::red_light, rgb(254, 0, 0)},
+                                                       {picture::green_light, rgb(0, 255, 0)},
+                                                       {picture::white_light, rgb(250, 250, 250)}};
+    for (const auto& [row, colour] : lights) {
+        SCOPED_TRACE(row.file);
+        const Bitmap light = read_picture(row);
+        ASSERT_EQ(light.width, row.width);
+        ASSERT_EQ(light.height, row.height);
         const std::vector<Pixel> drawn = drawn_pixels(light);
         EXPECT_EQ(drawn.size(), 20u);
         std::set<std::pair<int32_t, int32_t>> cells;
@@ -108,9 +106,9 @@ TEST(PanelPictures, LightsAreACheckerboardBarInTheirExactColours) {
 }
 
 TEST(PanelPictures, SelectLabelIsSixGreyCapitalsOnACreamPlate) {
-    const Bitmap label = read_picture("select_label.bmp");
-    ASSERT_EQ(label.width, 28);
-    ASSERT_EQ(label.height, 14);
+    const Bitmap label = read_picture(picture::select_label);
+    ASSERT_EQ(label.width, picture::select_label.width);
+    ASSERT_EQ(label.height, picture::select_label.height);
     std::set<uint32_t> colours;
     for (const Pixel& pixel : drawn_pixels(label)) colours.insert(pixel.colour);
     ASSERT_EQ(colours.size(), 2u) << "a plate and its legend";
@@ -139,11 +137,11 @@ TEST(PanelPictures, SelectLabelIsSixGreyCapitalsOnACreamPlate) {
 }
 
 TEST(PanelPictures, DisconnectBarMovesOnePixelDownWhenPressed) {
-    const Bitmap rest = read_picture("disconnect_bar_0.bmp"), pressed = read_picture("disconnect_bar_1.bmp");
-    ASSERT_EQ(rest.width, 64);
-    ASSERT_EQ(pressed.width, 64);
-    ASSERT_EQ(rest.height, 14);
-    ASSERT_EQ(pressed.height, 14);
+    const Bitmap rest = read_picture(picture::disconnect_bar_0), pressed = read_picture(picture::disconnect_bar_1);
+    ASSERT_EQ(rest.width, picture::disconnect_bar_0.width);
+    ASSERT_EQ(pressed.width, picture::disconnect_bar_1.width);
+    ASSERT_EQ(rest.height, picture::disconnect_bar_0.height);
+    ASSERT_EQ(pressed.height, picture::disconnect_bar_1.height);
     // At rest the bar's top lies on row 0, in a light grey.
     const uint32_t bar = rest.colour(32, 0);
     EXPECT_TRUE(is_grey(bar));
@@ -179,9 +177,9 @@ TEST(PanelPictures, DisconnectBarMovesOnePixelDownWhenPressed) {
 // The lever's head stands above its base plate for value 0 and hangs below it for 1; the
 // plate stays in the middle of the 22-pixel button.
 TEST(PanelPictures, ToggleLeverHeadIsAboveThePlateThenBelowIt) {
-    const Bitmap up = read_picture("toggle_lever_0.bmp"), down = read_picture("toggle_lever_1.bmp");
-    ASSERT_EQ(up.width, 24);
-    ASSERT_EQ(down.width, 24);
+    const Bitmap up = read_picture(picture::toggle_lever_0), down = read_picture(picture::toggle_lever_1);
+    ASSERT_EQ(up.width, picture::toggle_lever_0.width);
+    ASSERT_EQ(down.width, picture::toggle_lever_1.width);
     for (const Bitmap* lever : {&up, &down}) {
         EXPECT_TRUE(lever->drawn(10, 10));
         EXPECT_TRUE(lever->drawn(11, 11));
@@ -211,9 +209,9 @@ TEST(PanelPictures, ToggleLeverHeadIsAboveThePlateThenBelowIt) {
 // The needle lies along the middle row from its pivot at (0, 3) to the right edge, the
 // same above and below that row.
 TEST(PanelPictures, AutobrakeNeedlePointsRightFromItsPivot) {
-    const Bitmap needle = read_picture("autobrake_needle.bmp");
-    ASSERT_EQ(needle.width, 20);
-    ASSERT_EQ(needle.height, 7);
+    const Bitmap needle = read_picture(picture::autobrake_needle);
+    ASSERT_EQ(needle.width, picture::autobrake_needle.width);
+    ASSERT_EQ(needle.height, picture::autobrake_needle.height);
     EXPECT_TRUE(needle.drawn(0, 3)) << "the pivot";
     EXPECT_TRUE(is_grey(needle.colour(10, 3)));
     EXPECT_GT(brightness(needle.colour(10, 3)), 3u * 150) << "light grey";
@@ -225,9 +223,9 @@ TEST(PanelPictures, AutobrakeNeedlePointsRightFromItsPivot) {
 
 // A round light grey knob about (14, 15) with a dark pointer from there straight up.
 TEST(PanelPictures, AutobrakeKnobIsRoundWithItsPointerStraightUp) {
-    const Bitmap knob = read_picture("autobrake_knob.bmp");
-    ASSERT_EQ(knob.width, 29);
-    ASSERT_EQ(knob.height, 31);
+    const Bitmap knob = read_picture(picture::autobrake_knob);
+    ASSERT_EQ(knob.width, picture::autobrake_knob.width);
+    ASSERT_EQ(knob.height, picture::autobrake_knob.height);
     const int32_t cx = 14, cy = 15;
     const uint32_t body = knob.colour(cx, cy + 6);
     EXPECT_TRUE(is_grey(body));
@@ -256,9 +254,9 @@ TEST(PanelPictures, AutobrakeKnobIsRoundWithItsPointerStraightUp) {
 }
 
 TEST(PanelPictures, AutobrakeLightIsAmberBehindADarkGrid) {
-    const Bitmap lamp = read_picture("autobrake_light.bmp");
-    ASSERT_EQ(lamp.width, 24);
-    ASSERT_EQ(lamp.height, 12);
+    const Bitmap lamp = read_picture(picture::autobrake_light);
+    ASSERT_EQ(lamp.width, picture::autobrake_light.width);
+    ASSERT_EQ(lamp.height, picture::autobrake_light.height);
     const uint32_t amber = rgb(246, 187, 90);
     const std::vector<Pixel> drawn = drawn_pixels(lamp);
     ASSERT_FALSE(drawn.empty());
@@ -291,7 +289,7 @@ struct Box {
 };
 
 struct Placement {
-    const char* file;
+    PictureRow picture;
     int32_t x, y;  // the element's position on its gauge
     Box area;      // the click area over it
 };
@@ -300,35 +298,35 @@ struct Placement {
 // area of the button it belongs to.
 TEST(PanelPictures, EachPictureLiesUnderItsClickArea) {
     const Placement placements[] = {
-        {"green_light.bmp", 184, 33, {184, 33, 21, 21}},  // Set QNH to Standard
-        {"green_light.bmp", 235, 74, {235, 74, 21, 21}},  // Airbrakes
-        {"green_light.bmp", 210, 74, {210, 74, 21, 21}},  // Lift Dumpers
-        {"red_light.bmp", 160, 74, {160, 74, 21, 21}},    // Overspeed Warning Light
-        {"red_light.bmp", 135, 74, {135, 74, 21, 21}},
-        {"white_light.bmp", 327, 74, {327, 74, 21, 21}},
-        {"white_light.bmp", 28, 79, {28, 79, 21, 21}},    // Panel On/Off Switch
-        {"white_light.bmp", 3, 79, {3, 79, 21, 21}},
-        {"green_light.bmp", 637, 63, {637, 63, 21, 21}},
-        {"green_light.bmp", 611, 63, {611, 63, 21, 21}},
-        {"green_light.bmp", 637, 38, {637, 38, 21, 21}},
-        {"green_light.bmp", 611, 38, {611, 38, 21, 21}},
-        {"green_light.bmp", 637, 13, {637, 13, 21, 21}},  // GPS Hold Switch
-        {"green_light.bmp", 611, 13, {611, 13, 21, 21}},
-        {"select_label.bmp", 691, 37, {691, 37, 28, 14}},
-        {"select_label.bmp", 552, 37, {552, 37, 28, 14}},
-        {"select_label.bmp", 430, 37, {430, 37, 28, 14}},
-        {"toggle_lever_0.bmp", 392, 50, {392, 50, 22, 22}},
-        {"toggle_lever_1.bmp", 392, 50, {392, 50, 22, 22}},
-        {"disconnect_bar_0.bmp", 472, 82, {472, 82, 64, 14}},
-        {"disconnect_bar_1.bmp", 472, 82, {472, 82, 64, 14}},
-        {"green_light.bmp", 495, 16, {495, 16, 21, 21}},
-        {"green_light.bmp", 512, 50, {512, 50, 21, 21}},  // second engage button
-        {"green_light.bmp", 476, 50, {476, 50, 21, 21}},  // first engage button
-        {"autobrake_light.bmp", 25, 72, {23, 71, 26, 14}},
+        {picture::green_light, 184, 33, {184, 33, 21, 21}},  // Set QNH to Standard
+        {picture::green_light, 235, 74, {235, 74, 21, 21}},  // Airbrakes
+        {picture::green_light, 210, 74, {210, 74, 21, 21}},  // Lift Dumpers
+        {picture::red_light, 160, 74, {160, 74, 21, 21}},    // Overspeed Warning Light
+        {picture::red_light, 135, 74, {135, 74, 21, 21}},
+        {picture::white_light, 327, 74, {327, 74, 21, 21}},
+        {picture::white_light, 28, 79, {28, 79, 21, 21}},    // Panel On/Off Switch
+        {picture::white_light, 3, 79, {3, 79, 21, 21}},
+        {picture::green_light, 637, 63, {637, 63, 21, 21}},
+        {picture::green_light, 611, 63, {611, 63, 21, 21}},
+        {picture::green_light, 637, 38, {637, 38, 21, 21}},
+        {picture::green_light, 611, 38, {611, 38, 21, 21}},
+        {picture::green_light, 637, 13, {637, 13, 21, 21}},  // GPS Hold Switch
+        {picture::green_light, 611, 13, {611, 13, 21, 21}},
+        {picture::select_label, 691, 37, {691, 37, 28, 14}},
+        {picture::select_label, 552, 37, {552, 37, 28, 14}},
+        {picture::select_label, 430, 37, {430, 37, 28, 14}},
+        {picture::toggle_lever_0, 392, 50, {392, 50, 22, 22}},
+        {picture::toggle_lever_1, 392, 50, {392, 50, 22, 22}},
+        {picture::disconnect_bar_0, 472, 82, {472, 82, 64, 14}},
+        {picture::disconnect_bar_1, 472, 82, {472, 82, 64, 14}},
+        {picture::green_light, 495, 16, {495, 16, 21, 21}},
+        {picture::green_light, 512, 50, {512, 50, 21, 21}},  // second engage button
+        {picture::green_light, 476, 50, {476, 50, 21, 21}},  // first engage button
+        {picture::autobrake_light, 25, 72, {23, 71, 26, 14}},
     };
     for (const Placement& placement : placements) {
-        SCOPED_TRACE(testing::Message() << placement.file << " at (" << placement.x << ", " << placement.y << ")");
-        const std::vector<Pixel> drawn = drawn_pixels(read_picture(placement.file));
+        SCOPED_TRACE(testing::Message() << placement.picture.file << " at (" << placement.x << ", " << placement.y << ")");
+        const std::vector<Pixel> drawn = drawn_pixels(read_picture(placement.picture));
         ASSERT_FALSE(drawn.empty());
         for (const Pixel& pixel : drawn)
             EXPECT_TRUE(placement.area.contains(placement.x + pixel.x, placement.y + pixel.y))
@@ -340,18 +338,18 @@ TEST(PanelPictures, EachPictureLiesUnderItsClickArea) {
 // turned to any angle they stay inside the click area over them.
 TEST(PanelPictures, TurningPicturesStayUnderTheirClickAreasAtEveryAngle) {
     struct Turning {
-        const char* file;
+        PictureRow row;
         int32_t pivot_x, pivot_y;  // in the picture
         int32_t x, y;              // where the pivot lies on the gauge
         Box area;
     };
     const Turning turning[] = {
-        {"autobrake_needle.bmp", 0, 3, 36, 26, {12, 1, 50, 51}},
-        {"autobrake_knob.bmp", 14, 15, 36, 121, {18, 104, 42, 36}},
+        {picture::autobrake_needle, 0, 3, 36, 26, {12, 1, 50, 51}},
+        {picture::autobrake_knob, 14, 15, 36, 121, {18, 104, 42, 36}},
     };
     for (const Turning& picture : turning) {
-        SCOPED_TRACE(picture.file);
-        const Bitmap bitmap = read_picture(picture.file);
+        SCOPED_TRACE(picture.row.file);
+        const Bitmap bitmap = read_picture(picture.row);
         EXPECT_TRUE(bitmap.drawn(picture.pivot_x, picture.pivot_y)) << "the pivot";
         double reach = 0;
         for (const Pixel& pixel : drawn_pixels(bitmap))

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <span>
+#include <vector>
 
+#include "click_rows.h"
 #include "driver.h"
 
 namespace kestrel::testing {
@@ -81,6 +84,30 @@ inline void expect_mouse_record(const MouseRect& record, const MouseRow& row) {
     EXPECT_EQ(record.mouse_flags, row.mouse_flags);
     EXPECT_EQ(record.event_id, 0u);
     EXPECT_EQ(record.api_data, 0u);
+}
+
+// The loaded click-area list record by record against its rows: every word the module
+// stores, each tooltip text, and for every child a handler of its own.
+inline void expect_click_rows(const GaugeDriver& driver, std::span<const ClickRow> rows) {
+    ASSERT_EQ(driver.mouse_list().size(), rows.size());
+    std::vector<ClickHandler> handlers;
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const MouseRect& record = *driver.mouse_list()[index].record;
+        const ClickRow& row = rows[index];
+        SCOPED_TRACE(index);
+        expect_mouse_record(record, {row.kind, {row.x, row.y, row.width, row.height}, row.cursor, row.help_id,
+                                     row.mouse_flags});
+        if (row.kind == mouse_tooltip_text) {
+            EXPECT_STREQ(record.target.tooltip, row.tooltip);
+            continue;
+        }
+        EXPECT_EQ(record.target.handler != nullptr, row.handler);
+        if (record.target.handler != nullptr) handlers.push_back(record.target.handler);
+    }
+    const auto children = std::count_if(rows.begin(), rows.end(), [](const ClickRow& row) { return row.handler; });
+    EXPECT_EQ(handlers.size(), static_cast<std::size_t>(children));
+    std::sort(handlers.begin(), handlers.end());
+    EXPECT_EQ(std::adjacent_find(handlers.begin(), handlers.end()), handlers.end()) << "two children share a handler";
 }
 
 }  // namespace kestrel::testing

@@ -4,10 +4,13 @@
 #include "module_listing.h"
 
 #include <charconv>
+#include <cstddef>
 #include <cstdio>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "records.h"
 #include "stored_module.h"
@@ -65,8 +68,40 @@ private:
     std::map<const void*, std::size_t> numbers_;
 };
 
-// Byte offsets of nonzero words among the host-owned ranges [begin, end) of a record.
-std::string host_owned_words(const void* record, std::initializer_list<std::pair<std::size_t, std::size_t>> ranges) {
+// The bytes [begin, end) of a record that one field takes, as the record declares it.
+struct ByteRange {
+    std::size_t begin, end;
+};
+#define KESTREL_FIELD_BYTES(record, field) \
+    (ByteRange{offsetof(record, field), offsetof(record, field) + sizeof(std::declval<record&>().field)})
+
+// The words the host owns in each record, field by field from the declarations: the
+// element header's, then the kind's own.
+#define KESTREL_HEADER_HOST_OWNED(record) \
+    KESTREL_FIELD_BYTES(record, header.previous_position), KESTREL_FIELD_BYTES(record, header.previous_element)
+constexpr ByteRange gauge_header_host_owned[] = {KESTREL_FIELD_BYTES(GaugeHeader, host_owned_40),
+                                                 KESTREL_FIELD_BYTES(GaugeHeader, host_owned_48),
+                                                 KESTREL_FIELD_BYTES(GaugeHeader, host_owned_88)};
+constexpr ByteRange static_image_host_owned[] = {KESTREL_HEADER_HOST_OWNED(StaticImageElement),
+                                                 KESTREL_FIELD_BYTES(StaticImageElement, host_owned_60)};
+constexpr ByteRange needle_host_owned[] = {
+    KESTREL_HEADER_HOST_OWNED(NeedleElement), KESTREL_FIELD_BYTES(NeedleElement, host_owned_88),
+    KESTREL_FIELD_BYTES(NeedleElement, host_owned_124), KESTREL_FIELD_BYTES(NeedleElement, host_owned_228)};
+// The text pointer is the host's too: a stored read-out has it NULL.
+constexpr ByteRange string_host_owned[] = {
+    KESTREL_HEADER_HOST_OWNED(StringElement),       KESTREL_FIELD_BYTES(StringElement, host_owned_144),
+    KESTREL_FIELD_BYTES(StringElement, text),       KESTREL_FIELD_BYTES(StringElement, host_owned_188),
+    KESTREL_FIELD_BYTES(StringElement, host_owned_200), KESTREL_FIELD_BYTES(StringElement, host_owned_220),
+    KESTREL_FIELD_BYTES(StringElement, host_owned_296), KESTREL_FIELD_BYTES(StringElement, host_owned_316)};
+constexpr ByteRange icon_host_owned[] = {
+    KESTREL_HEADER_HOST_OWNED(IconElement), KESTREL_FIELD_BYTES(IconElement, host_owned_88),
+    KESTREL_FIELD_BYTES(IconElement, host_owned_96), KESTREL_FIELD_BYTES(IconElement, host_owned_116),
+    KESTREL_FIELD_BYTES(IconElement, host_owned_136)};
+#undef KESTREL_HEADER_HOST_OWNED
+#undef KESTREL_FIELD_BYTES
+
+// Byte offsets of nonzero words among the host-owned ranges of a record.
+std::string host_owned_words(const void* record, std::span<const ByteRange> ranges) {
     const auto* bytes = static_cast<const unsigned char*>(record);
     std::string nonzero;
     for (const auto& [begin, end] : ranges)
@@ -131,7 +166,7 @@ public:
         field(2, "size_x_mm", std::to_string(h.size_x_mm));
         field(2, "mouse_rect_list", h.mouse_rect_list != nullptr ? "present" : "NULL");
         field(2, "gauge_callback", routines_(h.gauge_callback));
-        field(2, "host-owned words", host_owned_words(&h, {{40, 44}, {48, 80}, {88, sizeof(GaugeHeader)}}));
+        field(2, "host-owned words", host_owned_words(&h, gauge_header_host_owned));
         if (root == nullptr) return;
 
         const auto elements = read_element_tree(root, bounds_);
@@ -171,7 +206,7 @@ private:
         switch (e.element_kind) {
             case static_image_element: {
                 const auto& image = reinterpret_cast<const StaticImageElement&>(e);
-                field(inner, "host-owned words", host_owned_words(&image, {{16, 24}, {36, 40}, {60, sizeof image}}));
+                field(inner, "host-owned words", host_owned_words(&image, static_image_host_owned));
                 break;
             }
             case needle_element: {
@@ -187,7 +222,7 @@ private:
                 field(inner, "nonlinearity", std::to_string(needle.nonlinearity_count) + " points: " + table);
                 field(inner, "needle_rate", std::to_string(needle.needle_rate));
                 field(inner, "value_callback", routines_(needle.value_callback));
-                field(inner, "host-owned words", host_owned_words(&needle, {{16, 24}, {36, 40}, {88, 112}, {124, 224}, {228, sizeof needle}}));
+                field(inner, "host-owned words", host_owned_words(&needle, needle_host_owned));
                 break;
             }
             case string_element: {
@@ -206,7 +241,7 @@ private:
                 field(inner, "text_format", hex(readout.text_format));
                 field(inner, "char_count", std::to_string(readout.char_count));
                 field(inner, "value_callback", routines_(readout.value_callback));
-                field(inner, "host-owned words", host_owned_words(&readout, {{16, 24}, {36, 40}, {144, 192}, {200, 208}, {220, 248}, {296, 312}, {316, sizeof readout}}));
+                field(inner, "host-owned words", host_owned_words(&readout, string_host_owned));
                 break;
             }
             case icon_element: {
@@ -215,7 +250,7 @@ private:
                 field(inner, "icon_switch", std::to_string(icon.icon_switch));
                 field(inner, "icon_count", std::to_string(icon.icon_count));
                 field(inner, "value_callback", routines_(icon.value_callback));
-                field(inner, "host-owned words", host_owned_words(&icon, {{16, 24}, {36, 40}, {88, 92}, {96, 112}, {116, 132}, {136, sizeof icon}}));
+                field(inner, "host-owned words", host_owned_words(&icon, icon_host_owned));
                 break;
             }
             default: break;

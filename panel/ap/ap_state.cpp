@@ -35,11 +35,11 @@ constinit double mach_value_x100 = 0.0;
 constinit double altitude_value = 0.0;
 constinit double vs_value = 0.0;
 
-constinit ModuleVar tick_var = module_var(1);
-constinit ModuleVar mach_hold_var = module_var(115);
-constinit ModuleVar ias_hold_var = module_var(117);
-constinit ModuleVar ap_disconnect_check_var = module_var(123);
-constinit ModuleVar airbrake_handle_var = module_var(325);
+constinit ModuleVar tick_var = {.token = 1};
+constinit ModuleVar mach_hold_var = {.token = 115};
+constinit ModuleVar ias_hold_var = {.token = 117};
+constinit ModuleVar ap_disconnect_check_var = {.token = 123};
+constinit ModuleVar airbrake_handle_var = {.token = 325};
 
 // Host values may be NaN, infinite or far out of range: the truncation saturates.
 void synchronise_targets() {

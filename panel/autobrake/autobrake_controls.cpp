@@ -5,7 +5,7 @@
 namespace autobrake {
 
 constinit int32_t autobrake_position = 1;
-constinit ModuleVar needle_flag_var = module_var(753);
+constinit ModuleVar needle_flag_var = {.token = 753};
 
 namespace {
 

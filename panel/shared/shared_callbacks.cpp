@@ -4,8 +4,8 @@
 namespace panel_shared {
 
 constinit const FailureEntry light_failures[2] = {
-    {.failure_key = 20, .failure_action = 3, .reserved = 0},
-    {.failure_key = 0, .failure_action = 0, .reserved = 0},
+    {.failure_key = gauge_failure_key, .failure_action = readout_failure_action},
+    {.failure_key = 0, .failure_action = 0},
 };
 
 double KESTREL_STDCALL var_value_cb(ElementHeader* element) { return own_value(element); }

@@ -11,6 +11,9 @@ inline constexpr double light_lit = 1.0;
 inline constexpr double light_dark = -1.0;
 inline constexpr double light_if(bool lit) { return lit ? light_lit : light_dark; }
 
+// The host-owned icon_switch word of every KESTREL icon.
+inline constexpr uint32_t panel_icon_switch = 0;
+
 // The module's flag toggle: 1 becomes 0, any other value becomes 1.
 inline constexpr int32_t toggled(int32_t flag) { return flag == 1 ? 0 : 1; }
 

@@ -1,5 +1,6 @@
 // Draws the clock module's eight pictures from code and writes them as uncompressed
-// 8-bit palette BMP files: the unlit and lit dials, the two seconds hands and the levers.
+// 8-bit palette BMP files: the unlit and lit dials, the two seconds hands and the levers,
+// each under its file name and of its size in the module's picture table.
 // Usage: draw_clock_pictures OUTPUT_DIR
 #include <array>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <numbers>
 
 #include "bitmap_drawing.h"
+#include "clock_pictures.h"
 
 namespace {
 
@@ -79,8 +81,8 @@ void draw_dial(Picture& picture, double cx, double cy, int dx, int dy, const Dia
 // The hand's pivot is at the centre of rotation, (52, 52) on the face.
 constexpr double face_centre_x = 52.0, face_centre_y = 52.0;
 
-Picture draw_face() {
-    Picture face(104, 103);
+Picture draw_face(int width, int height) {
+    Picture face(width, height);
     draw_dial(face, face_centre_x, face_centre_y, 0, 0, {dial_dark, dial_rim, scale_white, window_dark, dial_rim});
     // The knob at the upper left, x 9..21, y 4..16, under both knob areas: a shaded disc
     // with a groove where start/stop (left) meets reset (right).
@@ -92,16 +94,16 @@ Picture draw_face() {
 }
 
 // Placed at (5, 4) the lit dial lies exactly over the unlit one.
-Picture draw_lit_face() {
-    Picture lit(94, 94);
+Picture draw_lit_face(int width, int height) {
+    Picture lit(width, height);
     draw_dial(lit, face_centre_x - 5, face_centre_y - 4, -5, -4,
               {dial_brown, rim_amber, scale_amber, window_brown, rim_amber});
     return lit;
 }
 
 // A hand pointing straight up, pivot at (6, 42), hub disc at its foot.
-Picture draw_hand(uint8_t hand_ink, uint8_t hub_ink) {
-    Picture hand(10, 45);
+Picture draw_hand(int width, int height, uint8_t hand_ink, uint8_t hub_ink) {
+    Picture hand(width, height);
     draw_needle(hand,
                 {.pivot_x = 6, .pivot_y = 42, .tip_x = 6, .tip_y = 2, .broad_x = 6, .broad_y = 18, .hub_radius = 2.6},
                 hand_ink, hub_ink);
@@ -110,8 +112,8 @@ Picture draw_hand(uint8_t hand_ink, uint8_t hub_ink) {
 
 // A lever pivoting at its lower left, lying towards the right or raised; the levers of the
 // other corner are the mirror images.
-Picture draw_lever(bool raised) {
-    Picture lever(16, 16);
+Picture draw_lever(int width, int height, bool raised) {
+    Picture lever(width, height);
     fill_rect(lever, 1, 13, 8, 15, lever_dark);
     const double tip_x = raised ? 10.0 : 13.5, tip_y = raised ? 2.5 : 11.0;
     draw_line(lever, 4, 11, tip_x, tip_y, 1.1, lever_grey);
@@ -120,19 +122,18 @@ Picture draw_lever(bool raised) {
     return lever;
 }
 
+// One drawing per row of the picture table, by the row's name.
+Picture draw_unlit_hand(int width, int height) { return draw_hand(width, height, scale_white, hub_dark); }
+Picture draw_lit_hand(int width, int height) { return draw_hand(width, height, hand_cream, hub_brown); }
+Picture draw_page_lever_down(int width, int height) { return draw_lever(width, height, false); }
+Picture draw_page_lever_up(int width, int height) { return draw_lever(width, height, true); }
+Picture draw_mode_lever_down(int width, int height) { return mirrored(draw_page_lever_down(width, height)); }
+Picture draw_mode_lever_up(int width, int height) { return mirrored(draw_page_lever_up(width, height)); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Picture lever_down = draw_lever(false);
-    const Picture lever_up = draw_lever(true);
-    return write_pictures("draw_clock_pictures", argc, argv, inks, {
-        {"face.bmp", draw_face()},                               // 8192
-        {"lit_face.bmp", draw_lit_face()},                       // 8193
-        {"unlit_hand.bmp", draw_hand(scale_white, hub_dark)},    // 8448
-        {"lit_hand.bmp", draw_hand(hand_cream, hub_brown)},      // 8449
-        {"page_lever_down.bmp", lever_down},                     // 8704
-        {"page_lever_up.bmp", lever_up},                         // 8705
-        {"mode_lever_down.bmp", mirrored(lever_down)},           // 8720
-        {"mode_lever_up.bmp", mirrored(lever_up)},               // 8721
-    });
+#define KESTREL_DRAWN_PICTURE(name, id, file, width, height) {file, draw_##name(width, height)},
+    return write_pictures("draw_clock_pictures", argc, argv, inks, {KESTREL_CLOCK_PICTURES(KESTREL_DRAWN_PICTURE)});
+#undef KESTREL_DRAWN_PICTURE
 }

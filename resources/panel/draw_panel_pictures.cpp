@@ -1,11 +1,13 @@
 // Draws the KESTREL module's thirteen pictures from code and writes them as uncompressed
 // 8-bit palette BMP files: the AP strip's background, lights, SELECT label and switches,
-// and the AUTOBRAKE gauge's background, needle, knob and light.
+// and the AUTOBRAKE gauge's background, needle, knob and light, each under its file name
+// and of its size in the module's picture table.
 // Usage: draw_panel_pictures OUTPUT_DIR
 #include <array>
 #include <cstdint>
 
 #include "bitmap_drawing.h"
+#include "panel_pictures.h"
 
 namespace {
 
@@ -38,16 +40,16 @@ constexpr std::array<Colour, ink_count> inks = {{
 }};
 
 // The AP strip is black but for a dark grey edge along the top, over x 273 to 345.
-Picture draw_ap_background() {
-    Picture background(804, 107);
+Picture draw_ap_background(int width, int height) {
+    Picture background(width, height);
     fill_rect(background, 273, 0, 345, 0, edge_grey);
     return background;
 }
 
 // A light: a bar of 20 pixels in a checkerboard near the bottom of its button, rows 13
 // to 15 and columns 4 to 16, the four corners of the bar lit.
-Picture draw_light(uint8_t ink) {
-    Picture light(21, 21);
+Picture draw_light(int width, int height, uint8_t ink) {
+    Picture light(width, height);
     for (int y = 13; y <= 15; ++y)
         for (int x = 4; x <= 16; ++x)
             if ((x + y) % 2 == 1) light.put(x, y, ink);
@@ -56,7 +58,7 @@ Picture draw_light(uint8_t ink) {
 
 // The word SELECT in grey capitals on a cream plate with cut corners, over the whole
 // width of the button.
-Picture draw_select_label() {
+Picture draw_select_label(int width, int height) {
     constexpr std::array<Glyph, 6> word = {{
         {7, 4, 7, 1, 7},  // S
         {7, 4, 6, 4, 7},  // E
@@ -65,7 +67,7 @@ Picture draw_select_label() {
         {7, 4, 4, 4, 7},  // C
         {7, 2, 2, 2, 2},  // T
     }};
-    Picture label(28, 14);
+    Picture label(width, height);
     fill_rect(label, 1, 2, 26, 11, plate_cream);
     fill_rect(label, 0, 3, 27, 10, plate_cream);
     for (std::size_t letter = 0; letter < word.size(); ++letter)
@@ -76,8 +78,8 @@ Picture draw_select_label() {
 // The autopilot disconnect bar: at rest (value 0) its top on row 0 and its shadow along
 // the bottom and right edges; pressed (value 1) one pixel lower, the gap above it dark
 // and only the right edge in shadow.
-Picture draw_disconnect_bar(bool pressed) {
-    Picture bar(64, 14);
+Picture draw_disconnect_bar(int width, int height, bool pressed) {
+    Picture bar(width, height);
     if (pressed) {
         fill_rect(bar, 1, 0, 61, 0, bar_shadow);
         fill_rect(bar, 62, 2, 62, 12, bar_shadow);
@@ -93,8 +95,8 @@ Picture draw_disconnect_bar(bool pressed) {
 // A toggle lever seen from the front: a round base plate in the middle of the 22-pixel
 // button and the lever's shaft ending in a round head above the plate (value 0) or below
 // it (value 1). Nothing is drawn outside the button.
-Picture draw_toggle_lever(bool head_down) {
-    Picture lever(24, 24);
+Picture draw_toggle_lever(int width, int height, bool head_down) {
+    Picture lever(width, height);
     constexpr double centre = 10.5;
     const double head_y = head_down ? 17.0 : 4.0;
     fill_disc(lever, centre, centre, 6.0, lever_rim);
@@ -105,11 +107,11 @@ Picture draw_toggle_lever(bool head_down) {
 }
 
 // The autobrake gauge's background: every pixel black.
-Picture draw_autobrake_background() { return Picture(73, 144); }
+Picture draw_autobrake_background(int width, int height) { return Picture(width, height); }
 
 // A needle pointing to the right, tapering from its hub at the pivot (0, 3) to its tip.
-Picture draw_autobrake_needle() {
-    Picture needle(20, 7);
+Picture draw_autobrake_needle(int width, int height) {
+    Picture needle(width, height);
     draw_needle(needle,
                 {.pivot_x = 0, .pivot_y = 3, .tip_x = 19, .tip_y = 3, .broad_x = 12, .broad_y = 3, .hub_radius = 2.3},
                 needle_grey, needle_hub);
@@ -118,8 +120,8 @@ Picture draw_autobrake_needle() {
 
 // The selector knob: a round grey knob centred on its pivot (14, 15) with a dark rim
 // and a dark pointer from the centre straight up, so position 1 reads upright.
-Picture draw_autobrake_knob() {
-    Picture knob(29, 31);
+Picture draw_autobrake_knob(int width, int height) {
+    Picture knob(width, height);
     constexpr double cx = 14.0, cy = 15.0;
     fill_disc(knob, cx, cy, 12.6, knob_rim);
     fill_disc(knob, cx, cy, 11.4, knob_grey);
@@ -128,8 +130,8 @@ Picture draw_autobrake_knob() {
 }
 
 // The autobrake light: an amber lamp behind a dark grid of seven by three cells.
-Picture draw_autobrake_light() {
-    Picture lamp(24, 12);
+Picture draw_autobrake_light(int width, int height) {
+    Picture lamp(width, height);
     fill_rect(lamp, 1, 1, 22, 10, lamp_grid);
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 7; ++column)
@@ -137,22 +139,19 @@ Picture draw_autobrake_light() {
     return lamp;
 }
 
+// One drawing per row of the picture table, by the row's name.
+Picture draw_red_light(int width, int height) { return draw_light(width, height, light_red); }
+Picture draw_green_light(int width, int height) { return draw_light(width, height, light_green); }
+Picture draw_white_light(int width, int height) { return draw_light(width, height, light_white); }
+Picture draw_disconnect_bar_0(int width, int height) { return draw_disconnect_bar(width, height, false); }
+Picture draw_disconnect_bar_1(int width, int height) { return draw_disconnect_bar(width, height, true); }
+Picture draw_toggle_lever_0(int width, int height) { return draw_toggle_lever(width, height, false); }
+Picture draw_toggle_lever_1(int width, int height) { return draw_toggle_lever(width, height, true); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    return write_pictures("draw_panel_pictures", argc, argv, inks, {
-        {"ap_background.bmp", draw_ap_background()},                // 101
-        {"red_light.bmp", draw_light(light_red)},                   // 102
-        {"green_light.bmp", draw_light(light_green)},               // 103
-        {"white_light.bmp", draw_light(light_white)},               // 104
-        {"select_label.bmp", draw_select_label()},                  // 105
-        {"disconnect_bar_0.bmp", draw_disconnect_bar(false)},       // 106
-        {"disconnect_bar_1.bmp", draw_disconnect_bar(true)},        // 107
-        {"toggle_lever_0.bmp", draw_toggle_lever(false)},           // 108
-        {"toggle_lever_1.bmp", draw_toggle_lever(true)},            // 109
-        {"autobrake_background.bmp", draw_autobrake_background()},  // 110
-        {"autobrake_needle.bmp", draw_autobrake_needle()},          // 111
-        {"autobrake_knob.bmp", draw_autobrake_knob()},              // 112
-        {"autobrake_light.bmp", draw_autobrake_light()},            // 113
-    });
+#define KESTREL_DRAWN_PICTURE(name, id, file, width, height) {file, draw_##name(width, height)},
+    return write_pictures("draw_panel_pictures", argc, argv, inks, {KESTREL_PANEL_PICTURES(KESTREL_DRAWN_PICTURE)});
+#undef KESTREL_DRAWN_PICTURE
 }
