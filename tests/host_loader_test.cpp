@@ -234,22 +234,23 @@ TEST(GaugeLookup, UnknownNameListsTheGaugesThatExist) {
     }
 }
 
+// Paths are named with forward slashes on every platform, as the user wrote them.
 TEST(LoadErrors, EachNamesTheFileAndWhatIsWrong) {
     const std::filesystem::path missing = timer_module_path().parent_path() / "no_such_module.gau";
-    EXPECT_EQ(load_error(missing), missing.string() + ": no such file");
+    EXPECT_EQ(load_error(missing), missing.generic_string() + ": no such file");
 
     const kestrel::testing::TemporaryDirectory directory;
     const std::filesystem::path text = directory / "not_a_module.gau";
     std::ofstream(text) << "this is a text file, not a module\n";
     ASSERT_TRUE(std::filesystem::is_regular_file(text));
     const std::string text_error = load_error(text);
-    EXPECT_EQ(text_error.rfind(text.string() + ": not a ", 0), 0u) << text_error;
+    EXPECT_EQ(text_error.rfind(text.generic_string() + ": not a ", 0), 0u) << text_error;
 
     const std::filesystem::path empty = directory / "empty.gau";
     std::ofstream{empty};
     ASSERT_TRUE(std::filesystem::is_regular_file(empty));
     const std::string empty_error = load_error(empty);
-    EXPECT_EQ(empty_error.rfind(empty.string() + ": not a ", 0), 0u) << empty_error;
+    EXPECT_EQ(empty_error.rfind(empty.generic_string() + ": not a ", 0), 0u) << empty_error;
 
     EXPECT_EQ(load_error(KESTREL_NO_LINKAGE_FILE), std::string(KESTREL_NO_LINKAGE_FILE) + ": exports no Linkage record");
     EXPECT_EQ(load_error(KESTREL_NO_IMPORT_TABLE_FILE),

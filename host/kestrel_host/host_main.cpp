@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
                  "scenarios on them and keeps live sessions for the bench.",
                  "kestrel-host"};
     app.require_subcommand(1);
+    // Under wine the bench hands Unix paths ("/work/..."), which Windows-style option
+    // parsing would take for options; the subcommands inherit the setting.
+    app.allow_windows_style_options(false);
 
     std::vector<std::string> inspect_files;
     CLI::App* inspect_command =
