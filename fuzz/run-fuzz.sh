@@ -5,8 +5,7 @@
 # Full runs: each target for FUZZ_SECONDS (default 60) from its committed seeds and the
 # corpus it grew before (BUILD_DIR/fuzz-corpus), one process at a time. --smoke: each
 # committed regression input once, then the committed seeds and FUZZ_SMOKE_RUNS fresh
-# inputs (default 3000 for a 64-bit target, 300 for a 32-bit one, which runs under the
-# emulator here). Exit status 1 if any target found anything. FUZZ_WALL_SECONDS sets the
+# inputs (default 3000; 300 for a 32-bit target under the emulator). Exit status 1 if any target found anything. FUZZ_WALL_SECONDS sets the
 # wall-clock limit of each 32-bit target's run under the emulator (default FUZZ_SECONDS + 600).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -33,13 +32,19 @@ for build in "$@"; do
     bits=64
     smoke_runs=${FUZZ_SMOKE_RUNS:-3000}
     # ELF class byte: 01 for a 32-bit program.
-    if [ "$(od -An -tx1 -j4 -N1 "$build/fuzz/clock_fuzz" 2>/dev/null | tr -d ' ')" = "01" ]; then
-        bits=32
+    if [ "$(od -An -tx1 -j4 -N1 "$build/fuzz/clock_fuzz" 2>/dev/null | tr -d ' ')" = "01" ]; then bits=32; fi
+    # Where the kernel refuses 32-bit programs they run through the emulator
+    # (tools/enable-i386.sh registers it); elsewhere they run as the 64-bit ones do.
+    emulated=0
+    if [ "$bits" = 32 ] && [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] &&
+        ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
+        emulated=1
+    fi
+    unset KESTREL_FUZZ_ENTRY_MS
+    if [ "$emulated" = 1 ]; then
         smoke_runs=${FUZZ_SMOKE_RUNS:-300}
         # Everything is slower under the emulator; the limit is still far below a second.
         export KESTREL_FUZZ_ENTRY_MS=${KESTREL_FUZZ_ENTRY_MS:-800}
-    else
-        unset KESTREL_FUZZ_ENTRY_MS
     fi
     # Under the emulator a signal that arrives during x87 code can change the registers
     # (a plain 32-bit program that checks x87 results while a timer fires gets wrong
@@ -47,10 +52,7 @@ for build in "$@"; do
     # signal, so there the 32-bit targets run without it: the harness still times every
     # entry, and the whole run has a wall-clock limit in its place.
     limit=()
-    emulated=0
-    if [ "$bits" = 32 ] && [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] &&
-        ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
-        emulated=1
+    if [ "$emulated" = 1 ]; then
         limit=(timeout --kill-after=10 "${FUZZ_WALL_SECONDS:-$(( seconds + 600 ))}")
         alarm=(-handle_alrm=0)
     else
@@ -82,7 +84,7 @@ for build in "$@"; do
         for dir in "$source_dir/corpus/$target" "$source_dir/regressions/$target"; do
             # Under the emulator a smoke run replays the regressions alone: the 64-bit
             # smoke run replays the whole committed corpus of the same target.
-            [ "$bits" = 32 ] && [ $smoke -eq 1 ] && [ "$dir" = "$source_dir/corpus/$target" ] && continue
+            [ "$emulated" = 1 ] && [ $smoke -eq 1 ] && [ "$dir" = "$source_dir/corpus/$target" ] && continue
             [ -d "$dir" ] && seeds+=("$dir")
         done
         # Seeds that the tree already holds: the scenarios, and the real module files.
@@ -100,22 +102,28 @@ for build in "$@"; do
         status=0
         : >"$log"
         # libFuzzer writes what it finds into the first directory it is given: always the
-        # build's own corpus, never the committed seeds or the scenarios.
-        # The 32-bit libFuzzer under the emulator finds no files in a directory (its
-        # directory reads fail there), so committed inputs are always named one by one.
-        replay=()
+        # build's own corpus, never the committed seeds or the scenarios. The committed
+        # inputs are named one by one (the 32-bit libFuzzer under the emulator finds no
+        # files in a directory) in a list file, as -seed_inputs=@FILE reads it: the list
+        # grows with the corpus, and one argument may not grow past the kernel's 128 KiB.
         seed_files=()
         for dir in "${seeds[@]}"; do
-            for input in "$dir"/*; do [ -f "$input" ] && replay+=("$input") && seed_files+=("$input"); done
+            for input in "$dir"/*; do [ -f "$input" ] && seed_files+=("$input"); done
         done
-        if [ "$bits" = 32 ]; then
-            seeds=()
-            if [ ${#seed_files[@]} -gt 0 ]; then seeds=("-seed_inputs=$(IFS=,; echo "${seed_files[*]}")"); fi
+        seeds=()
+        if [ ${#seed_files[@]} -gt 0 ]; then
+            list="$build/fuzz-seeds/$target.list"
+            mkdir -p "$(dirname "$list")"
+            (IFS=,; printf '%s' "${seed_files[*]}") >"$list"
+            seeds=("-seed_inputs=@$list")
         fi
         if [ $smoke -eq 1 ]; then
-            if [ ${#replay[@]} -gt 0 ]; then
-                "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -artifact_prefix="$artifacts" "${replay[@]}" >>"$log" 2>&1 ||
-                    status=$?
+            # Every committed input once: -runs=0 runs the seeds and stops.
+            if [ ${#seeds[@]} -gt 0 ]; then
+                replay_corpus=$(mktemp -d)
+                "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -runs=0 -artifact_prefix="$artifacts" \
+                    "$replay_corpus" "${seeds[@]}" >>"$log" 2>&1 || status=$?
+                rm -rf "$replay_corpus"
             fi
             if [ $status -eq 0 ]; then
                 "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" -seed=1 -runs="$smoke_runs" -artifact_prefix="$artifacts" \

@@ -85,7 +85,7 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
               "s.scenario:4: expected a command (set, update, click, service, key, picture or expect), found 'frobnicate'");
     EXPECT_EQ(parse_error(head + "\nupdate x\n"), "s.scenario:4: expected a number of updates, found 'x'");
     EXPECT_EQ(parse_error(head + "update 0\n"),
-              "s.scenario:3: a number of updates must lie between 1 and 250000, found '0'");
+              "s.scenario:3: a number of updates must lie between 1 and 1555200, found '0'");
     EXPECT_EQ(parse_error(head + "set 10\n"), "s.scenario:3: expected a value for the variable after 'set'");
     EXPECT_EQ(parse_error(head + "set 10 1 2\n"), "s.scenario:3: unexpected '2' at the end of the 'set' command");
     EXPECT_EQ(parse_error(head + "click 5\n"), "s.scenario:3: expected the y pixel of the click after 'click'");
@@ -146,11 +146,11 @@ TEST(BenchScenario, ElementsByDrawingOrderIndexAndPath) {
 }
 
 TEST(BenchScenario, LimitsAreCheckedWhenTheScenarioIsRead) {
-    EXPECT_EQ(parse_error(head + "update 200000\nupdate 50000\n"), "");
-    EXPECT_EQ(parse_error(head + "update 200000\nupdate 50000\nupdate\n"),
-              "s.scenario:5: the scenario runs 250001 updates by this line, more than the 250000 a scenario may run");
+    EXPECT_EQ(parse_error(head + "update 1500000\nupdate 55200\n"), "");
+    EXPECT_EQ(parse_error(head + "update 1500000\nupdate 55200\nupdate\n"),
+              "s.scenario:5: the scenario runs 1555201 updates by this line, more than the 1555200 a scenario may run");
     EXPECT_EQ(parse_error(head + "update 100000000\n"),
-              "s.scenario:3: a number of updates must lie between 1 and 250000, found '100000000'");
+              "s.scenario:3: a number of updates must lie between 1 and 1555200, found '100000000'");
     const Scenario s = parse_scenario(head + "update\n", "s.scenario");
     EXPECT_EQ(s.module_line, 1);
     EXPECT_EQ(s.gauge_line, 2);

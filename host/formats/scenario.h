@@ -32,9 +32,10 @@ private:
 inline constexpr uint32_t default_click_flags = 0x20000000;
 // A scenario is a short script written by hand; a file beyond this is not one.
 inline constexpr std::uintmax_t max_scenario_bytes = 4u << 20;
-// Updates in one scenario, all commands together: almost four hours of the host's 18
-// updates a second, and a trace that stays within what the reader takes.
-inline constexpr uint64_t max_updates_per_scenario = 250'000;
+// Updates in one scenario, all commands together: a day of the host's 18 updates a
+// second. A trace records an update that changes nothing in a few dozen bytes, so a day
+// of a gauge stays within what the reader takes.
+inline constexpr uint64_t max_updates_per_scenario = 24 * 3600 * 18;
 
 struct SetVariable {
     uint32_t token;

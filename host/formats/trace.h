@@ -1,7 +1,10 @@
 // Traces: what a scenario run did to a gauge, as JSON Lines. The runner writes one record
-// per command it starts and one per update, click, service call, key event and picture,
-// each with every element's value, image_flags and text, so any of them can be drawn.
-// The first record carries the static element fields that drawing needs.
+// per command it starts and one per update, click, service call, key event and picture.
+// The first record carries the static element fields that drawing needs and the format's
+// number. Format 2, written now: an update record lists only the elements whose state
+// changed since the record before, and every full_record_interval-th update and every
+// other record holds every element's value, image_flags and text. Format 1, read still,
+// has every element in every record.
 #pragma once
 
 #include <cstdint>
@@ -62,9 +65,14 @@ inline constexpr uint32_t kind_string = 2;
 inline constexpr uint32_t kind_icon = 4;
 inline constexpr uint32_t flag_image_hidden = 0x40000000;
 
+inline constexpr int trace_format = 2;
+// Update records that carry every element, so that a reader can start from one.
+inline constexpr uint64_t full_record_interval = 1000;
+
 // Bounds on what a trace may hold. The writer stops a run before its trace outgrows
-// max_trace_bytes; the reader refuses anything beyond any of them.
-inline constexpr uint64_t max_trace_bytes = 256ull << 20;
+// max_trace_bytes; the reader refuses anything beyond any of them. A day of a gauge at
+// the host's 18 updates a second, each update recording a few changes, fits.
+inline constexpr uint64_t max_trace_bytes = 1ull << 30;
 inline constexpr std::size_t max_trace_line = 16u << 20;
 inline constexpr std::size_t max_trace_elements = 4096;
 inline constexpr std::size_t max_trace_pictures = 1000;
@@ -126,6 +134,10 @@ public:
 
 private:
     void append_states(std::string& out, const std::vector<ElementState>& elements);
+    // The elements whose state differs from the one written last, as "changed".
+    void append_changes(std::string& out, const std::vector<ElementState>& elements);
+    // The text of element i's state as written, refreshed if the state changed.
+    const std::string& state_text(std::size_t i, const ElementState& state);
     // The one line buffer every record is composed in, emptied.
     std::string& fresh_line();
     std::string& open_record(std::string_view kind, int line);

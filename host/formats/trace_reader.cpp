@@ -7,6 +7,8 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
+#include <string_view>
 #include <unordered_set>
 
 #include "json.h"
@@ -105,21 +107,63 @@ Point read_point(const json& value) {
     return {coordinate(pair[0]), coordinate(pair[1])};
 }
 
+ElementState read_state(const json& item) {
+    ElementState state;
+    state.image_flags = word32(member(item, "flags"));
+    if (const json* value = optional_member(item, "value")) state.value = number(*value);
+    if (const json* text = optional_member(item, "text"))
+        state.text = kestrel::json::bytes_of(string(*text, 2 * max_text_length, "a read-out's text"));
+    if (state.text && state.text->size() > max_text_length)
+        bad("expected a read-out's text of at most " + std::to_string(max_text_length) + " bytes");
+    return state;
+}
+
 std::vector<ElementState> read_states(const json& record) {
     std::vector<ElementState> states;
     const auto& items = array(member(record, "elements"), max_trace_elements, "element states");
     states.reserve(items.size());
-    for (const json& item : items) {
-        ElementState state;
-        state.image_flags = word32(member(item, "flags"));
-        if (const json* value = optional_member(item, "value")) state.value = number(*value);
-        if (const json* text = optional_member(item, "text"))
-            state.text = kestrel::json::bytes_of(string(*text, 2 * max_text_length, "a read-out's text"));
-        if (state.text && state.text->size() > max_text_length)
-            bad("expected a read-out's text of at most " + std::to_string(max_text_length) + " bytes");
-        states.push_back(std::move(state));
-    }
+    for (const json& item : items) states.push_back(read_state(item));
     return states;
+}
+
+// An update record's states on top of the states before it: all of them ("elements"),
+// the changed ones ("changed", format 2), or none (format 2, nothing changed).
+void apply_update_states(const json& record, int format, std::vector<ElementState>& states) {
+    if (optional_member(record, "elements") != nullptr) {
+        states = read_states(record);
+        return;
+    }
+    if (format < 2) bad("missing member \"elements\"");
+    const json* changed = optional_member(record, "changed");
+    if (changed == nullptr) return;
+    for (const json& pair : array(*changed, max_trace_elements, "changed elements")) {
+        const auto& fields = array(pair, 2, "a change [element, state]");
+        if (fields.size() != 2) bad("expected a change [element, state]");
+        const auto index = static_cast<std::size_t>(integer(fields[0], 0, max_trace_elements - 1, "an element index"));
+        if (index >= states.size()) bad("a change of element " + std::to_string(index) + " before any full record of it");
+        states[index] = read_state(fields[1]);
+    }
+}
+
+// An update record with nothing but its line and number, as most of a long run's are:
+// read without a JSON parse, for the reader's time is spent in proportion to what changed.
+std::optional<std::pair<int64_t, int64_t>> bare_update(const std::string& text) {
+    constexpr std::string_view head = "{\"record\":\"update\",\"line\":";
+    constexpr std::string_view middle = ",\"update\":";
+    if (text.size() > 64 || text.compare(0, head.size(), head) != 0 || text.back() != '}') return std::nullopt;
+    auto digits = [&](std::size_t at, std::size_t& end) -> std::optional<int64_t> {
+        int64_t value = 0;
+        end = at;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - at < 16) value = value * 10 + (text[end++] - '0');
+        if (end == at || (text[at] == '0' && end - at > 1)) return std::nullopt;
+        return value;
+    };
+    std::size_t end = 0;
+    const auto line = digits(head.size(), end);
+    if (!line || text.compare(end, middle.size(), middle) != 0) return std::nullopt;
+    const auto update = digits(end + middle.size(), end);
+    if (!update || end != text.size() - 1) return std::nullopt;
+    return std::pair{*line, *update};
 }
 
 GaugeInfo read_gauge(const json& record) {
@@ -206,6 +250,9 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
         throw TraceError(path.string() + ": a trace of " + std::to_string(size) + " bytes is larger than the " +
                          std::to_string(max_trace_bytes) + " a run may write");
     TraceSummary summary;
+    int format = 1;
+    // The states as the records so far leave them; kept only when an update is selected.
+    std::vector<ElementState> states;
     std::unordered_set<std::string> picture_labels;
     std::string text;
     int line_number = 0;
@@ -220,6 +267,14 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
             if (text.size() > max_trace_line)
                 bad("a line of " + std::to_string(text.size()) + " bytes is longer than any record (" +
                     std::to_string(max_trace_line) + ")");
+            if (const auto update = bare_update(text); update && format >= 2) {
+                if (update->first > (1 << 30) || update->second > (int64_t{1} << 53)) bad("expected an update number");
+                summary.updates = static_cast<uint64_t>(update->second);
+                if (select_update && *select_update == summary.updates)
+                    summary.selected_update = Frame{"update-" + std::to_string(summary.updates),
+                                                    static_cast<int>(update->first), summary.updates, states};
+                continue;
+            }
             const json record = parse_line(text);
             const std::string& kind = string(member(record, "record"), 16, "a record kind");
             const int line = kind == "gauge" || kind == "end"
@@ -227,6 +282,11 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
                                  : static_cast<int>(integer(member(record, "line"), 0, 1 << 30, "a scenario line number"));
             if (kind == "gauge") {
                 if (summary.gauge) bad("a second gauge record");
+                if (const json* number = optional_member(record, "format"))
+                    format = static_cast<int>(integer(*number, 1, 1 << 20, "a trace format number"));
+                if (format > trace_format)
+                    bad("a trace of format " + std::to_string(format) + ", which this reader does not know (it reads 1 to " +
+                        std::to_string(trace_format) + ")");
                 summary.gauge = read_gauge(record);
             } else if (kind == "command") {
                 summary.last_command_line = line;
@@ -234,15 +294,19 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
             } else if (kind == "update") {
                 summary.updates = static_cast<uint64_t>(integer(member(record, "update"), 0, int64_t{1} << 53, "an update number"));
                 log_keys(summary, record, kind, line);
-                if (select_update && *select_update == summary.updates)
-                    summary.selected_update =
-                        Frame{"update-" + std::to_string(summary.updates), line, summary.updates, read_states(record)};
+                if (select_update) {
+                    apply_update_states(record, format, states);
+                    if (*select_update == summary.updates)
+                        summary.selected_update = Frame{"update-" + std::to_string(summary.updates), line, summary.updates, states};
+                }
             } else if (kind == "click" || kind == "service") {
                 log_keys(summary, record, kind, line);
+                if (select_update) states = read_states(record);
             } else if (kind == "key") {
                 summary.key_log.push_back(
                     {line, summary.updates, "scenario", kind, {word32(member(record, "id")), word32(member(record, "value"))}});
                 log_keys(summary, record, kind, line);
+                if (select_update) states = read_states(record);
             } else if (kind == "picture") {
                 const std::string label = kestrel::json::bytes_of(string(member(record, "label"), 256, "a picture label"));
                 // The label becomes a file name under --out: nothing but a plain name passes.
@@ -254,6 +318,7 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
                 summary.pictures.push_back({label, line,
                                             static_cast<uint64_t>(integer(member(record, "updates"), 0, int64_t{1} << 53, "an update count")),
                                             read_states(record)});
+                if (select_update) states = summary.pictures.back().elements;
             } else if (kind == "expect") {
                 summary.expectations.push_back({line, kestrel::json::bytes_of(string(member(record, "command"), max_trace_line, "the command")),
                                                 boolean(member(record, "passed")),

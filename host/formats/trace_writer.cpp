@@ -64,6 +64,16 @@ void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>
 
 // Most elements show what they showed in the record before: their text is copied from
 // the last one written instead of being formatted again, byte for byte the same.
+const std::string& TraceWriter::state_text(std::size_t i, const ElementState& state) {
+    std::string& text = written_texts_[i];
+    if (text.empty() || !same_state(state, written_states_[i])) {
+        text.clear();
+        append_state(text, state);
+        written_states_[i] = state;
+    }
+    return text;
+}
+
 void TraceWriter::append_states(std::string& out, const std::vector<ElementState>& elements) {
     if (written_states_.size() != elements.size()) {
         written_states_.assign(elements.size(), {});
@@ -72,15 +82,23 @@ void TraceWriter::append_states(std::string& out, const std::vector<ElementState
     out += ",\"elements\":[";
     for (std::size_t i = 0; i < elements.size(); ++i) {
         if (i > 0) out += ',';
-        std::string& text = written_texts_[i];
-        if (text.empty() || !same_state(elements[i], written_states_[i])) {
-            text.clear();
-            append_state(text, elements[i]);
-            written_states_[i] = elements[i];
-        }
-        out += text;
+        out += state_text(i, elements[i]);
     }
     out += ']';
+}
+
+void TraceWriter::append_changes(std::string& out, const std::vector<ElementState>& elements) {
+    bool first = true;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (!written_texts_[i].empty() && same_state(elements[i], written_states_[i])) continue;
+        out += first ? ",\"changed\":[[" : ",[";
+        first = false;
+        json::append_integer(out, static_cast<int64_t>(i));
+        out += ',';
+        out += state_text(i, elements[i]);
+        out += ']';
+    }
+    if (!first) out += ']';
 }
 
 std::string& TraceWriter::fresh_line() {
@@ -112,7 +130,7 @@ void TraceWriter::write_line(const std::string& line, bool flush) {
     written_ += line.size() + 1;
     if (written_ > max_trace_bytes)
         throw TraceError(path_.string() + ": the trace would outgrow " + std::to_string(max_trace_bytes >> 20) +
-                         " MiB; run fewer updates per scenario");
+                         " MiB: the gauge changes more at every update than a trace holds for so many");
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fputc('\n', file_) == EOF ||
         (flush && std::fflush(file_) != 0))
         throw TraceError(path_.string() + ": cannot write the trace (disk full?)");
@@ -120,7 +138,9 @@ void TraceWriter::write_line(const std::string& line, bool flush) {
 
 void TraceWriter::gauge(const GaugeInfo& gauge) {
     std::string& out = fresh_line();
-    out += "{\"record\":\"gauge\",\"scenario\":";
+    out += "{\"record\":\"gauge\",\"format\":";
+    json::append_integer(out, trace_format);
+    out += ",\"scenario\":";
     json::append_string(out, gauge.scenario);
     out += ",\"module\":";
     json::append_string(out, gauge.module);
@@ -202,11 +222,13 @@ void TraceWriter::set_variable(int line, uint32_t token, double value) {
 
 void TraceWriter::update(int line, uint64_t update, const std::vector<ElementState>& elements,
                          const std::vector<KeyEvent>& sent) {
+    // An update that changed nothing and sent nothing is its line and number alone.
     std::string& out = open_record("update", line);
     out += ",\"update\":";
     json::append_integer(out, static_cast<int64_t>(update));
-    append_keys(out, "sent", sent);
-    append_states(out, elements);
+    if (!sent.empty()) append_keys(out, "sent", sent);
+    if (update % full_record_interval == 0 || written_states_.size() != elements.size()) append_states(out, elements);
+    else append_changes(out, elements);
     out += '}';
     write_line(out, false);
 }

@@ -17,7 +17,6 @@ namespace kestrel {
 // guard bytes. Plain data in one array, since every entry into the module checks them all.
 struct GaugeDriver::TextBuffer {
     char* text;
-    char* const* pointer;  // the element's text field, which must keep pointing at text
     uint32_t text_size;    // char_count + 1
     uint32_t nul_mask;     // the bits of the text's bytes among 16 (all 16 for longer texts)
     std::size_t element_index;
@@ -95,7 +94,7 @@ void GaugeDriver::provide_text_buffers() {
         readout.text = text;
         const uint32_t nul_mask = text_size < 16 ? (uint32_t{1} << text_size) - 1 : 0xFFFFu;
         long_texts_ = long_texts_ || text_size > 16;
-        buffers_.push_back({text, &readout.text, text_size, nul_mask, entry.index, &readout});
+        buffers_.push_back({text, text_size, nul_mask, entry.index, &readout});
     }
 }
 
@@ -161,14 +160,14 @@ bool GaugeDriver::text_buffers_intact() const {
             const auto guard_kept = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(guard_bytes, guard)));
             const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text_bytes, zero)));
             faults |= (guard_kept ^ 0xFFFFu) | static_cast<uint32_t>((zeros & buffer.nul_mask) == 0) |
-                      static_cast<uint32_t>(*buffer.pointer != text);
+                      static_cast<uint32_t>(buffer.element->text != text);
         }
         return faults == 0;
     }
 #endif
     bool intact = true;
     for (const TextBuffer& buffer : buffers_)
-        intact &= (*buffer.pointer == buffer.text) & guard_intact(buffer.text + buffer.text_size) &
+        intact &= (buffer.element->text == buffer.text) & guard_intact(buffer.text + buffer.text_size) &
                   terminated_within(buffer.text, buffer.text_size);
     return intact;
 }
@@ -180,10 +179,10 @@ void GaugeDriver::check_text_buffers(std::string_view after, std::string_view el
     if (text_buffers_intact()) [[likely]]
         return;
     for (const TextBuffer& buffer : buffers_) {
-        if (*buffer.pointer == buffer.text && guard_intact(buffer.text + buffer.text_size) &&
+        if (buffer.element->text == buffer.text && guard_intact(buffer.text + buffer.text_size) &&
             terminated_within(buffer.text, buffer.text_size))
             continue;
-        const bool pointer_kept = *buffer.pointer == buffer.text;
+        const bool pointer_kept = buffer.element->text == buffer.text;
         const bool guards_intact = guard_intact(buffer.text + buffer.text_size);
         const uint32_t char_count = buffer.text_size - 1;
         const auto where = [&] {
@@ -224,12 +223,19 @@ std::string GaugeDriver::text(std::size_t index) const {
     if (header.element_kind != string_element)
         throw HostError("gauge " + name() + ": element " + elements_[index].label + " is a " +
                         std::string(element_kind_name(header.element_kind)) + ", not a read-out");
-    const auto& readout = reinterpret_cast<const StringElement&>(header);
-    const char* text = readout.text;
-    if (text == nullptr) return {};
+    std::string text;
+    copy_readout_text(reinterpret_cast<const StringElement&>(header), text);
+    return text;
+}
+
+void copy_readout_text(const StringElement& readout, std::string& into) {
+    if (readout.text == nullptr) {
+        into.clear();
+        return;
+    }
     const std::size_t limit = std::size_t{readout.char_count} + 1;
-    const auto* end = static_cast<const char*>(std::memchr(text, '\0', limit));
-    return std::string(text, end != nullptr ? static_cast<std::size_t>(end - text) : limit);
+    const auto* end = static_cast<const char*>(std::memchr(readout.text, '\0', limit));
+    into.assign(readout.text, end != nullptr ? static_cast<std::size_t>(end - readout.text) : limit);
 }
 
 uint32_t GaugeDriver::run_standard_routine(StandardRoutineId routine, uint32_t host_value) {
@@ -322,7 +328,9 @@ void GaugeDriver::update(UpdateResult& result) {
         ElementSample& sample = result.samples[i];
         sample.value.reset();
         if (step.callback != nullptr) {
-            if (const ElementCallback callback = *step.callback) {
+            ElementCallback callback;
+            std::memcpy(&callback, step.callback, sizeof callback);
+            if (callback != nullptr) {
                 // The host refreshes the variables embedded in an element before calling its callback.
                 for (uint32_t v = 0; v < step.var_count; ++v) {
                     ModuleVar& variable = step.vars[v];
@@ -336,13 +344,7 @@ void GaugeDriver::update(UpdateResult& result) {
         if (const StringElement* readout = step.readout) {
             // Refilled in place: the sample keeps its storage from update to update.
             if (!sample.text) sample.text.emplace();
-            if (readout->text == nullptr) {
-                sample.text->clear();
-            } else {
-                const std::size_t limit = std::size_t{readout->char_count} + 1;
-                const auto* end = static_cast<const char*>(std::memchr(readout->text, '\0', limit));
-                sample.text->assign(readout->text, end != nullptr ? static_cast<std::size_t>(end - readout->text) : limit);
-            }
+            copy_readout_text(*readout, *sample.text);
         }
     }
     // Listeners run only when an event is pending; each run is an entry, checked after.

@@ -119,7 +119,9 @@ private:
     std::vector<MouseListEntry> mouse_list_;
     struct UpdateStep {
         ElementHeader* element;
-        ElementCallback* callback;  // the record's callback field; nullptr for kinds without one
+        // The record's callback field, nullptr for kinds without one. Records are packed
+        // to 4 bytes, so in a 64-bit host the field is read byte-wise.
+        const void* callback;
         ModuleVar* vars;            // the variables the record embeds
         uint32_t var_count;
         StringElement* readout;     // read-outs only
@@ -129,6 +131,10 @@ private:
     std::vector<TextBuffer> buffers_;
     bool long_texts_ = false;  // a read-out of more than 15 characters
 };
+
+// A read-out's text as the host reads it: up to its NUL, and never past char_count + 1
+// bytes. Refills `into`, keeping its storage.
+void copy_readout_text(const StringElement& readout, std::string& into);
 
 // Bytes after each read-out's buffer that no callback may touch, and their value.
 inline constexpr std::size_t text_guard_size = 16;

@@ -135,8 +135,13 @@ const std::vector<trace::ElementState>& PanelExecutor::states(std::size_t gauge)
         trace::ElementState& state = g.states[entry.index];
         state.value = g.values[entry.index];
         state.image_flags = entry.element->image_flags;
-        if (entry.element->element_kind == string_element) state.text = g.driver->text(entry.index);
-        else state.text.reset();
+        if (entry.element->element_kind == string_element) {
+            // Refilled in place: the state keeps its storage from update to update.
+            if (!state.text) state.text.emplace();
+            copy_readout_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
+        } else {
+            state.text.reset();
+        }
     }
     return g.states;
 }
