@@ -50,8 +50,9 @@ fuzz-build: deps windows
 fuzz: fuzz-build
 	./fuzz/run-fuzz.sh build/fuzz build/fuzz32
 
-# 100,000 clock updates with the trace written, natively and under wine where it runs.
-benchmark: native-release windows
+# 100,000 updates of each gauge, with and without the trace, natively and under wine where it
+# runs, then the module entries' own cost (Google Benchmark).
+benchmark: tools native-release windows
 	./tools/host-benchmark.sh
 
 # The bench with the hosts, modules, page and demo scenarios it runs, below PREFIX, where

@@ -1,8 +1,8 @@
 #!/bin/bash
-# The host's benchmark: 100,000 clock updates with the trace written, in the optimized
-# host on the twin and on the real .gau, and under wine where wine runs here. Prints the
-# best of three wall-clock times for each, and whether 32-bit programs run through an
-# emulator on this machine (they are then several times slower than on the processor).
+# The host's benchmark: 100,000 updates of each gauge, with the trace written and without,
+# in the optimized host on the twin and on the real .gau, and under wine where wine runs
+# here; best of three wall-clock times. Then the module's own entries, by Google
+# Benchmark: the clock's update, and AP's and AUTOBRAKE's updates and clicks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 updates=${BENCHMARK_UPDATES:-100000}
@@ -11,7 +11,10 @@ host=build/native-release/host/kestrel-host
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# One scenario per gauge: the clock at rate 1, AP engaged, AUTOBRAKE at rest.
 printf 'module KESTREL_TIMER\ngauge Digital_Clock\nset 336 1\nupdate %d\n' "$updates" >"$work/clock.scenario"
+printf 'module KESTREL\ngauge AP\nset 116 250\nclick 480 55\nupdate %d\n' "$updates" >"$work/ap.scenario"
+printf 'module KESTREL\ngauge AUTOBRAKE\nupdate %d\n' "$updates" >"$work/autobrake.scenario"
 
 best_of_three() {
     local best=""
@@ -28,14 +31,34 @@ best_of_three() {
 if [ -e /proc/sys/fs/binfmt_misc/kestrel-i386 ] && ! grep -q '^disabled' /proc/sys/fs/binfmt_misc/kestrel-i386; then
     echo "32-bit programs run here through qemu's user-mode emulator"
 fi
-echo "$updates clock updates with the trace written (best of three):"
-echo "  native host, twin:      $(best_of_three "$host" run "$work/clock.scenario" --trace "$work/t.jsonl" \
-    --modules build/native-release/modules) s ($(stat -c %s "$work/t.jsonl") bytes of trace)"
-echo "  native host, real .gau: $(best_of_three "$host" run "$work/clock.scenario" --trace "$work/t.jsonl" \
-    --real-module --modules build/windows/modules) s"
-if ./tools/wine-works.sh build/windows/host/kestrel-host.exe --help 2>"$work/wine"; then
-    echo "  under wine, real .gau:  $(best_of_three ./tools/wine-run.sh build/windows/host/kestrel-host.exe run \
-        "$work/clock.scenario" --trace "$work/t.jsonl" --modules build/windows/modules) s"
-else
-    echo "  under wine: not measured ($(cat "$work/wine"))"
-fi
+wine=0
+if ./tools/wine-works.sh build/windows/host/kestrel-host.exe --help 2>"$work/wine"; then wine=1; fi
+echo "$updates updates of each gauge (best of three, seconds; trace size for the real .gau):"
+printf '  %-11s %-14s %10s %10s %10s %12s\n' gauge trace twin ".gau" wine "trace bytes"
+for gauge in clock ap autobrake; do
+    for traced in no yes; do
+        trace=()
+        [ "$traced" = yes ] && trace=(--trace "$work/t.jsonl")
+        rm -f "$work/t.jsonl"
+        twin=$(best_of_three "$host" run "$work/$gauge.scenario" "${trace[@]}" --modules build/native-release/modules \
+            --pictures build/windows/modules)
+        gau=$(best_of_three "$host" run "$work/$gauge.scenario" "${trace[@]}" --real-module --modules build/windows/modules)
+        size=-
+        [ "$traced" = yes ] && size=$(stat -c %s "$work/t.jsonl")
+        under_wine="not run"
+        if [ $wine = 1 ]; then
+            under_wine=$(best_of_three ./tools/wine-run.sh build/windows/host/kestrel-host.exe run "$work/$gauge.scenario" \
+                "${trace[@]}" --modules build/windows/modules)
+        fi
+        printf '  %-11s %-14s %10s %10s %10s %12s\n' "$gauge" "$traced" "$twin" "$gau" "$under_wine" "$size"
+    done
+done
+[ $wine = 1 ] || echo "  under wine: not measured ($(cat "$work/wine"))"
+for program in build/tools/tests/clock_benchmark build/tools/tests/panel_benchmark; do
+    if [ -x "$program" ]; then
+        echo
+        "$program" --benchmark_min_time=0.2
+    else
+        echo "host-benchmark: $program is not built (make tools)" >&2
+    fi
+done
