@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
                  "scenarios on them and keeps live sessions for the bench.",
                  "kestrel-host"};
     app.require_subcommand(1);
+    // The Windows build runs under wine and is handed Unix paths such as /work/x.scenario,
+    // which CLI11 would otherwise take for Windows-style options ("/opt") there.
+    app.allow_windows_style_options(false);
 
     std::vector<std::string> inspect_files;
     CLI::App* inspect_command =
