@@ -38,17 +38,19 @@ void FrameWriter::write(const std::string& name, std::vector<std::pair<std::stri
     require_plain_path(name, "a trace or scenario name");
     const fs::path directory = out_ / "frames" / name;
     fs::create_directories(directory);
+    picture::SheetRow row{name, {}};
     for (auto& [label, image] : frames) {
         require_plain_name(label, "a picture label");
         picture::write_png(image, directory / (label + ".png"));
-        sheet_frames_.emplace_back(name + ": " + label, std::move(image));
+        row.frames.push_back({label, std::move(image)});
     }
+    sheet_rows_.push_back(std::move(row));
 }
 
 bool FrameWriter::write_contact_sheet(const fs::path& file) {
-    if (sheet_frames_.empty()) return false;
+    if (sheet_rows_.empty()) return false;
     picture::TextFace label_face(picture::default_label_font);
-    picture::write_png(picture::contact_sheet(sheet_frames_, label_face, 5), file);
+    picture::write_png(picture::contact_sheet(sheet_rows_, label_face), file);
     return true;
 }
 

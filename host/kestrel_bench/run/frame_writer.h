@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "contact_sheet.h"
 #include "renderer.h"
 #include "text_face.h"
 #include "trace.h"
@@ -40,7 +41,7 @@ private:
     int scale_;
     std::map<std::string, picture::PictureSet> pictures_;
     std::unique_ptr<picture::TextFace> readout_face_;
-    std::vector<std::pair<std::string, picture::Image>> sheet_frames_;
+    std::vector<picture::SheetRow> sheet_rows_;
 };
 
 }  // namespace kestrel::bench
