@@ -53,7 +53,7 @@ PictureVerdicts PictureJudge::judge(const fs::path& scenario, const fs::path& tr
         const bool exists = fs::exists(fs::status(reference, status_error));
         const std::string unreadable = exists ? read_problem(reference, false) : "";
         if (!unreadable.empty()) {
-            verdicts.bad_inputs.push_back(where + unreadable);
+            verdicts.bad_inputs.push_back({expect.line, where + unreadable});
             continue;
         }
 
@@ -63,8 +63,9 @@ PictureVerdicts PictureJudge::judge(const fs::path& scenario, const fs::path& tr
                 if (same_picture(earlier->second.second, actual)) {
                     ++verdicts.passed;
                 } else {
-                    verdicts.failures.push_back(where + "line " + earlier->second.first + " wrote another picture into " +
-                                                shown + " in this run; one reference holds one picture");
+                    verdicts.failures.push_back({expect.line, where + "line " + earlier->second.first +
+                                                                  " wrote another picture into " + shown +
+                                                                  " in this run; one reference holds one picture"});
                 }
                 continue;
             }
@@ -96,16 +97,16 @@ PictureVerdicts PictureJudge::judge(const fs::path& scenario, const fs::path& tr
 
         if (!exists) {
             picture::write_png(actual, actual_file);
-            verdicts.failures.push_back(where + "there is no reference picture " + shown +
-                                        "; run with --update-pictures to write it (the gauge's picture is in " +
-                                        display_path(actual_file) + ")");
+            verdicts.failures.push_back({expect.line, where + "there is no reference picture " + shown +
+                                                          "; run with --update-pictures to write it (the gauge's "
+                                                          "picture is in " + display_path(actual_file) + ")"});
             continue;
         }
         picture::Image expected;
         try {
             expected = picture::read_png(reference);
         } catch (const picture::ImageError& error) {
-            verdicts.bad_inputs.push_back(where + error.what());
+            verdicts.bad_inputs.push_back({expect.line, where + error.what()});
             continue;
         }
         const picture::PictureDifference difference = picture::compare_pictures(expected, actual);
@@ -118,8 +119,8 @@ PictureVerdicts PictureJudge::judge(const fs::path& scenario, const fs::path& tr
         const std::string found = difference.same_size
                                       ? difference.describe() + " (tolerance " + std::to_string(expect.tolerance) + ")"
                                       : "the gauge's picture is " + size_of(actual) + ", the reference " + size_of(expected);
-        verdicts.failures.push_back(where + found + "; the gauge's picture: " + display_path(actual_file) +
-                                    ", the difference: " + display_path(difference_file));
+        verdicts.failures.push_back({expect.line, where + found + "; the gauge's picture: " + display_path(actual_file) +
+                                                      ", the difference: " + display_path(difference_file)});
     }
     return verdicts;
 }

@@ -15,12 +15,18 @@
 
 namespace kestrel::bench {
 
+// What one expectation found: "file:line: expect picture ...: what was there", and the line.
+struct PictureFinding {
+    int line = 0;
+    std::string message;
+};
+
 // One scenario's picture expectations, judged.
 struct PictureVerdicts {
     int passed = 0;
-    std::vector<std::string> failures;    // "file:line: expect picture ...: what was there"
-    std::vector<std::string> bad_inputs;  // a reference that is no picture the bench reads
-    std::vector<std::string> notes;       // with --update-pictures: the references written
+    std::vector<PictureFinding> failures;
+    std::vector<PictureFinding> bad_inputs;  // a reference that is no picture the bench reads
+    std::vector<std::string> notes;          // with --update-pictures: the references written
 };
 
 // Where one expectation's actual and difference pictures go: beside the trace, named by

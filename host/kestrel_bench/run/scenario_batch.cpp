@@ -3,6 +3,8 @@
 // is judged (its picture expectations by the bench itself, after the host is done), has
 // its pictures drawn and its key events logged, and gets a verdict line; with --junit the
 // same verdicts go into a JUnit report.
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -100,11 +102,29 @@ JunitSuite unrun_suite(const std::string& suite_name, const std::vector<std::pai
     return suite;
 }
 
-// The picture expectations' verdicts folded into the run's: bad input outweighs a
-// failure, a failure outweighs a pass.
-void add_picture_verdicts(ScenarioOutcome& outcome, const PictureVerdicts& pictures) {
-    outcome.messages.insert(outcome.messages.end(), pictures.bad_inputs.begin(), pictures.bad_inputs.end());
-    outcome.messages.insert(outcome.messages.end(), pictures.failures.begin(), pictures.failures.end());
+// The scenario line a message names, "FILE:LINE: ...", or none.
+std::optional<int> line_named(const std::string& message, const std::string& file) {
+    if (message.rfind(file + ":", 0) != 0) return std::nullopt;
+    int line = 0;
+    const char* at = message.c_str() + file.size() + 1;
+    const auto [end, error] = std::from_chars(at, message.c_str() + message.size(), line);
+    if (error != std::errc() || end == at || *end != ':') return std::nullopt;
+    return line;
+}
+
+// The picture expectations' verdicts folded into the run's, each message among the
+// host's in the order of the scenario's lines: bad input outweighs a failure, a failure
+// outweighs a pass.
+void add_picture_verdicts(ScenarioOutcome& outcome, const PictureVerdicts& pictures, const std::string& file) {
+    for (const auto* findings : {&pictures.bad_inputs, &pictures.failures}) {
+        for (const PictureFinding& finding : *findings) {
+            auto later = std::find_if(outcome.messages.begin(), outcome.messages.end(), [&](const std::string& message) {
+                const std::optional<int> line = line_named(message, file);
+                return line && *line > finding.line;
+            });
+            outcome.messages.insert(later, finding.message);
+        }
+    }
     if (!pictures.bad_inputs.empty()) outcome.verdict = Verdict::bad_scenario;
     else if (!pictures.failures.empty() && outcome.verdict == Verdict::passed) outcome.verdict = Verdict::failed;
 }
@@ -205,7 +225,7 @@ int run_scenarios(const Options& options, const Locations& locations, const std:
                 if (outcome.verdict == Verdict::passed) outcome.verdict = Verdict::failed;
                 outcome.messages.push_back(scenario.file + ": pictures: " + error.what());
             }
-            add_picture_verdicts(outcome, picture_verdicts);
+            add_picture_verdicts(outcome, picture_verdicts, scenario.file);
         }
         if (outcome.trace && outcome.trace->gauge) write_key_log(key_log, name, *outcome.trace);
         if (outcome.verdict == Verdict::passed) ++passed;
