@@ -5,9 +5,10 @@ JOBS ?= 2
 
 .PHONY: demo test dist deps tools native native-release windows fuzz fuzz-build benchmark install clean
 
-# The demo's scenarios, then the KESTREL module's two gauges side by side as a panel shows them.
+# The demo's scenarios, with their JUnit report in out/junit.xml, then the KESTREL module's two
+# gauges side by side as a panel shows them.
 demo: deps tools dist native-release
-	./build/tools/host/kestrel-bench demo
+	./build/tools/host/kestrel-bench demo --junit out/junit.xml
 	./build/tools/host/kestrel-bench render --scale 2 --panel kestrel-panel out/traces/ap_panel.jsonl out/traces/autobrake_knob.jsonl
 
 # The native suite runs twice: on the twin and on the real .gau files, which the native

@@ -3,10 +3,10 @@
 // Uses the native build (the host and the misbehaving test module it builds).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "bench_native_build.h"
 #include "bench_scratch.h"
 #include "scenario_process.h"
 
@@ -15,19 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kestrel;
 
-fs::path native_build() {
-    const char* override_dir = std::getenv("KESTREL_NATIVE_BUILD_DIR");
-    return override_dir != nullptr ? fs::path(override_dir) : fs::path(KESTREL_NATIVE_BUILD_DIR);
-}
-
 class BenchFaults : public ::testing::Test {
 protected:
     void SetUp() override {
-        host = native_build() / "host" / "kestrel-host";
-        modules = native_build() / "tests" / "modules";
-        ASSERT_TRUE(fs::exists(host)) << host << " is missing: build the native preset first (make native)";
-        ASSERT_TRUE(fs::exists(modules / "KESTREL_FAULTY.so"))
-            << modules << " lacks KESTREL_FAULTY.so: build the native preset first (make native)";
+        ASSERT_EQ(build.missing(), "");
         directory = kestrel::testing::scratch_directory() / "faults";
         fs::create_directories(directory);
     }
@@ -41,15 +32,16 @@ protected:
                                 << "expect value 0.0 0\n";
         bench::ScenarioRun run;
         run.scenario = scenario;
-        run.host = {bench::HostKind::twin, {host.string()}, bench::native_host_environment};
-        run.modules = modules;
+        run.host = {bench::HostKind::twin, {build.host.string()}, bench::native_host_environment};
+        run.modules = build.modules;
         run.trace = directory / (name + ".jsonl");
         run.log = directory / (name + ".log");
         run.timeout = std::chrono::duration<double>(timeout_seconds);
         return bench::run_scenario(run);
     }
 
-    fs::path host, modules, directory;
+    const kestrel::testing::FaultyModuleHost build = kestrel::testing::faulty_module_host();
+    fs::path directory;
 };
 
 TEST_F(BenchFaults, AWellBehavedRunPasses) {

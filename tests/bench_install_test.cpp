@@ -63,7 +63,8 @@ TEST_F(InstalledBench, EverythingItRunsIsInstalledBelowThePrefix) {
                              "lib/kestrel/modules/KESTREL.so", "lib/kestrel/gau/KESTREL_TIMER.gau", "lib/kestrel/gau/KESTREL.GAU",
                              "lib/kestrel/windows/kestrel-host.exe", "lib/kestrel/tools/wine-run.sh",
                              "lib/kestrel/tools/wine-works.sh", "share/kestrel/page/index.html", "share/kestrel/page/page.js",
-                             "share/kestrel/page/page.css", "share/kestrel/scenarios/clock_date.scenario"})
+                             "share/kestrel/page/page.css", "share/kestrel/scenarios/clock_date.scenario",
+                             "share/kestrel/scenarios/pictures/clock_date-2004-02-29.png"})
         EXPECT_TRUE(fs::exists(prefix / file)) << file;
 }
 

@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "renderer.h"
+#include "text_face.h"
 
 namespace {
 
@@ -420,24 +421,6 @@ TEST(BenchPng, EncodesRgbRowsThatInflateBackWithValidChunks) {
     uLongf raw_size = raw.size();
     ASSERT_EQ(uncompress(raw.data(), &raw_size, idat.data(), idat.size()), Z_OK);
     EXPECT_EQ(raw, (std::vector<uint8_t>{0, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3}));
-}
-
-TEST(BenchContactSheet, LaysFramesInRowsWithRoomForLabels) {
-    TextFace labels(default_label_font);
-    const Image sheet = contact_sheet({{"a", Image(10, 8, red)}, {"b", Image(10, 8, green)}, {"c", Image(10, 8, white)}},
-                                      labels, 2);
-    // Two columns, two rows; every frame keeps its pixels.
-    int red_pixels = 0, green_pixels = 0, white_pixels = 0;
-    for (const Rgb& pixel : sheet.pixels()) {
-        red_pixels += pixel == red;
-        green_pixels += pixel == green;
-        white_pixels += pixel == white;
-    }
-    EXPECT_EQ(red_pixels, 80);
-    EXPECT_EQ(green_pixels, 80);
-    EXPECT_GE(white_pixels, 80);
-    EXPECT_GT(sheet.height(), 2 * 8 + 2 * 12);
-    EXPECT_THROW(contact_sheet({}, labels), ImageError);
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
     EXPECT_EQ(parse_error(head + "expect keys 0x1024C\n"),
               "s.scenario:3: expected a key event as ID=VALUE (e.g. 0x1024C=1000), found '0x1024C'");
     EXPECT_EQ(parse_error(head + "expect colour 0.1 3\n"),
-              "s.scenario:3: expected text, value, flags, hidden, shown or keys after 'expect', found 'colour'");
+              "s.scenario:3: expected text, value, flags, hidden, shown, keys or picture after 'expect', found 'colour'");
     EXPECT_EQ(parse_error(head + "picture a/b\n"),
               "s.scenario:3: expected a picture label of letters, digits, '-', '_' or '.', found 'a/b'");
     EXPECT_EQ(parse_error(head + "picture a\nupdate\npicture a\n"),
@@ -154,6 +154,31 @@ TEST(BenchScenario, LimitsAreCheckedWhenTheScenarioIsRead) {
     const Scenario s = parse_scenario(head + "update\n", "s.scenario");
     EXPECT_EQ(s.module_line, 1);
     EXPECT_EQ(s.gauge_line, 2);
+}
+
+TEST(BenchScenario, PictureExpectationsNameAReferenceBelowTheScenarioAndATolerance) {
+    const Scenario s = parse_scenario(head + "expect picture pictures/clock-7.png\nexpect picture a.png 12\n", "s.scenario");
+    ASSERT_EQ(s.commands.size(), 2u);
+    const auto& first = std::get<ExpectPicture>(s.commands[0].action);
+    EXPECT_EQ(first.reference, "pictures/clock-7.png");
+    EXPECT_EQ(first.tolerance, 0u);
+    EXPECT_EQ(std::get<ExpectPicture>(s.commands[1].action).tolerance, 12u);
+    EXPECT_TRUE(is_expectation(s.commands[0].action));
+    EXPECT_EQ(s.commands[1].text, "expect picture a.png 12");
+
+    const std::string refused = "s.scenario:3: expected a reference picture as a relative path below the scenario's "
+                                "folder, of letters, digits, '-', '_' and '.' and ending in .png, found '";
+    for (const char* bad : {"../up.png", "/etc/x.png", "a/../b.png", ".hidden.png", "a//b.png", "x.jpg", ".png",
+                            "a\\b.png", "dir/", "a b.png"})
+        EXPECT_EQ(parse_error(head + "expect picture " + bad + "\n").rfind(refused, 0), 0u) << bad;
+    EXPECT_TRUE(is_valid_reference_path("a/b/c-1_2.x.png"));
+    EXPECT_FALSE(is_valid_reference_path(std::string(197, 'a') + ".png"));
+    EXPECT_EQ(parse_error(head + "expect picture a.png -1\n"),
+              "s.scenario:3: the number of pixels that may differ must lie between 0 and 100000000, found '-1'");
+    EXPECT_EQ(parse_error(head + "expect picture a.png 1 2\n"),
+              "s.scenario:3: unexpected '2' at the end of the 'expect' command");
+    EXPECT_EQ(parse_error(head + "expect picture\n"),
+              "s.scenario:3: expected a reference picture, a .png file relative to the scenario after 'expect'");
 }
 
 TEST(BenchScenario, ClicksMustLieOnTheGaugesPicture) {

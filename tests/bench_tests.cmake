@@ -6,14 +6,17 @@ file(GLOB bench_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scenarios/*.sc
 
 if(KESTREL_PLATFORM STREQUAL "tools")
   kestrel_add_googletest()
+  # The JUnit report's test parses it with libxml2 and checks it with xmllint (libxml2-utils).
+  find_package(LibXml2 REQUIRED)
   add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp
-    bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_trace_format_test.cpp)
-  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve gtest_main)
+    bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_pictures_test.cpp
+    bench_picture_expect_test.cpp bench_junit_test.cpp bench_trace_format_test.cpp)
+  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve gtest_main LibXml2::LibXml2)
   add_dependencies(bench_tests kestrel-bench)
   # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
   target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native"
     KESTREL_BENCH_PROGRAM="$<TARGET_FILE:kestrel-bench>" KESTREL_README="${PROJECT_SOURCE_DIR}/README.md"
-    KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTREL_JUNIT_SCHEMA="${CMAKE_CURRENT_SOURCE_DIR}/junit.xsd")
   add_test(NAME bench_tests COMMAND bench_tests)
   add_test(NAME bench_demo_scenarios_native
     COMMAND kestrel-bench run --native --out ${CMAKE_BINARY_DIR}/bench-test-out ${PROJECT_SOURCE_DIR}/scenarios)

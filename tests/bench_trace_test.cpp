@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "bench_scratch.h"
 #include "run_status.h"
@@ -69,6 +70,53 @@ TEST(BenchTrace, WhatIsWrittenReadsBack) {
     EXPECT_EQ(summary.last_command_line, 5);
     EXPECT_EQ(summary.updates, 2u);
     EXPECT_TRUE(summary.ended);
+}
+
+// `expect picture` is judged by the bench: the host records the state, reference and
+// tolerance, and the reader hands them back, refusing a reference the bench must not touch.
+TEST(BenchTrace, PictureExpectationsReadBackWithTheirStateAndAReferenceOfPlainNames) {
+    const fs::path path = scratch("picture-expectation.jsonl");
+    {
+        trace::TraceWriter writer(path);
+        writer.gauge(two_elements());
+        writer.command(9, "expect picture pictures/p.png 3");
+        writer.picture_expectation(9, "expect picture pictures/p.png 3", "pictures/p.png", 3, 18,
+                                   {{std::nullopt, 1, std::nullopt}, {45.0, 0, std::nullopt}});
+        writer.end(0, 0);
+    }
+    const trace::TraceSummary summary = trace::read_trace(path);
+    ASSERT_EQ(summary.picture_expectations.size(), 1u);
+    const trace::PictureExpectation& expect = summary.picture_expectations[0];
+    EXPECT_EQ(expect.line, 9);
+    EXPECT_EQ(expect.command, "expect picture pictures/p.png 3");
+    EXPECT_EQ(expect.reference, "pictures/p.png");
+    EXPECT_EQ(expect.tolerance, 3u);
+    EXPECT_EQ(expect.frame.updates, 18u);
+    ASSERT_EQ(expect.frame.elements.size(), 2u);
+    EXPECT_EQ(expect.frame.elements[1].value, 45.0);
+    EXPECT_TRUE(summary.pictures.empty()) << "an expectation is no picture of the scenario's own";
+
+    const std::string whole = [&] {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    for (const char* reference : {"../../etc/p.png", "/tmp/p.png", "p.txt"}) {
+        std::string damaged = whole;
+        const std::string field = "\"reference\":\"pictures/p.png\"";
+        ASSERT_NE(damaged.find(field), std::string::npos) << damaged;
+        damaged.replace(damaged.find(field), field.size(),
+                        std::string("\"reference\":\"") + reference + "\"");
+        const fs::path bad = scratch("bad-reference.jsonl");
+        std::ofstream(bad) << damaged;
+        try {
+            trace::read_trace(bad);
+            ADD_FAILURE() << reference << " was accepted";
+        } catch (const trace::TraceError& error) {
+            EXPECT_NE(std::string(error.what()).find(":3: expected a reference picture as a relative .png path"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
 }
 
 // The writer reuses the text of an element whose state has not changed: every change,

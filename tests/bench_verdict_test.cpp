@@ -92,9 +92,9 @@ TEST_F(BenchVerdicts, ScenariosOfOneNameKeepSeparateTracesLogsAndFrames) {
         EXPECT_TRUE(fs::exists(folder / "out" / "traces" / (std::string(name) + ".jsonl"))) << name;
         EXPECT_TRUE(fs::exists(folder / "out" / "logs" / (std::string(name) + ".log"))) << name;
     }
-    EXPECT_TRUE(fs::exists(folder / "out" / "frames" / "dirA" / "x" / "a.png"));
-    EXPECT_FALSE(fs::exists(folder / "out" / "frames" / "dirA" / "x" / "b.png"));
-    EXPECT_TRUE(fs::exists(folder / "out" / "frames" / "dirB" / "x" / "b.png"));
+    EXPECT_TRUE(fs::exists(folder / "out" / "frames" / "dirA" / "x" / "001-a.png"));
+    EXPECT_FALSE(fs::exists(folder / "out" / "frames" / "dirA" / "x" / "001-b.png"));
+    EXPECT_TRUE(fs::exists(folder / "out" / "frames" / "dirB" / "x" / "001-b.png"));
     EXPECT_NE(read_text(folder / "out" / "traces" / "dirB" / "x.jsonl").find("\"update\":2"), std::string::npos);
 
     const auto twice = bench_in(folder, "run --native --out out dirA/x.scenario dirA/../dirA/x.scenario");
@@ -156,7 +156,7 @@ TEST_F(BenchVerdicts, RenderTakesOnlyWholeTraces) {
 
     const auto rendered = bench_in(folder, "render --out pictures out/traces/drawn.jsonl");
     EXPECT_EQ(rendered.status, 0) << rendered.err;
-    EXPECT_TRUE(fs::exists(folder / "pictures" / "frames" / "drawn" / "p.png"));
+    EXPECT_TRUE(fs::exists(folder / "pictures" / "frames" / "drawn" / "001-p.png"));
 
     const auto scenario = bench_in(folder, "render --out pictures s/drawn.scenario");
     EXPECT_EQ(scenario.status, 2);

@@ -8,7 +8,7 @@ want() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 for p in cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libbenchmark-dev \
          libpng-dev nlohmann-json3-dev zlib1g-dev libfreetype-dev fonts-dseg fonts-dejavu-core binutils-mingw-w64-i686 wine wine32:i386 xz-utils \
-         pkg-config libcpp-httplib-dev libcli11-dev libxml2-utils chromium chromium-driver python3-selenium \
+         pkg-config libcpp-httplib-dev libcli11-dev libxml2-utils libxml2-dev chromium chromium-driver python3-selenium \
          clang libclang-rt-14-dev; do
     want "$p"
 done

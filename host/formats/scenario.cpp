@@ -206,7 +206,7 @@ KeyEvent parse_key_event(const LineReader& reader, const std::string& word) {
 }
 
 Action parse_expectation(const LineReader& reader, Arguments& args) {
-    const std::string what = args.plain("what to expect: text, value, flags, hidden, shown or keys");
+    const std::string what = args.plain("what to expect: text, value, flags, hidden, shown, keys or picture");
     if (what == "text") {
         std::string element = args.element_label();
         const Word& text = args.take("the text to expect, in double quotes");
@@ -230,7 +230,18 @@ Action parse_expectation(const LineReader& reader, Arguments& args) {
         while (args.more()) expect.events.push_back(parse_key_event(reader, args.plain("a key event as ID=VALUE")));
         return expect;
     }
-    reader.fail("expected text, value, flags, hidden, shown or keys after 'expect', found '" + what + "'");
+    if (what == "picture") {
+        ExpectPicture expect;
+        expect.reference = args.plain("a reference picture, a .png file relative to the scenario");
+        if (!is_valid_reference_path(expect.reference))
+            reader.fail("expected a reference picture as a relative path below the scenario's folder, of letters, "
+                        "digits, '-', '_' and '.' and ending in .png, found '" + expect.reference + "'");
+        if (args.more())
+            expect.tolerance = static_cast<uint64_t>(args.integer("the number of pixels that may differ", 0,
+                                                                  static_cast<int64_t>(max_picture_tolerance)));
+        return expect;
+    }
+    reader.fail("expected text, value, flags, hidden, shown, keys or picture after 'expect', found '" + what + "'");
 }
 
 }  // namespace
@@ -274,10 +285,24 @@ bool is_valid_picture_label(std::string_view label) {
     });
 }
 
+bool is_valid_reference_path(std::string_view path) {
+    constexpr std::string_view extension = ".png";
+    if (path.size() > 200 || path.size() <= extension.size() || path.substr(path.size() - extension.size()) != extension)
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find('/', start);
+        if (!is_valid_picture_label(path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start)))
+            return false;
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
 bool is_expectation(const Action& action) {
     return std::holds_alternative<ExpectText>(action) || std::holds_alternative<ExpectValue>(action) ||
            std::holds_alternative<ExpectFlags>(action) || std::holds_alternative<ExpectHidden>(action) ||
-           std::holds_alternative<ExpectKeys>(action);
+           std::holds_alternative<ExpectKeys>(action) || std::holds_alternative<ExpectPicture>(action);
 }
 
 Scenario parse_scenario(std::string_view text, const std::string& file) {

@@ -81,9 +81,18 @@ struct ExpectHidden {
 struct ExpectKeys {
     std::vector<KeyEvent> events;  // empty: `expect keys none`
 };
+// `expect picture FILE.png [TOLERANCE]`: the gauge as it shows now, drawn at scale 1, must
+// match a reference picture in all but at most `tolerance` pixels. The host cannot draw:
+// it records the gauge's state, and the bench draws and compares it after the run.
+struct ExpectPicture {
+    std::string reference;  // relative to the scenario's folder, below it (see is_valid_reference_path)
+    uint64_t tolerance = 0;
+};
+// The most pixels a picture expectation may let differ: a tolerance beyond any gauge's size.
+inline constexpr uint64_t max_picture_tolerance = 100'000'000;
 
 using Action = std::variant<SetVariable, RunUpdates, Click, CallService, SendKey, TakePicture, ExpectText,
-                            ExpectValue, ExpectFlags, ExpectHidden, ExpectKeys>;
+                            ExpectValue, ExpectFlags, ExpectHidden, ExpectKeys, ExpectPicture>;
 
 struct Command {
     int line;          // 1-based line in the scenario file
@@ -118,6 +127,10 @@ std::optional<std::size_t> element_index_label(std::string_view label);
 bool click_on_gauge(const Click& click, int width, int height);
 std::string click_outside_gauge(const Click& click, const std::string& gauge, int width, int height);
 bool is_valid_picture_label(std::string_view label);
+// A reference picture's path as a scenario names it: '/'-separated parts of picture-label
+// characters (so no "..", no hidden and no absolute path: the bench writes it under
+// --update-pictures, and it stays below the scenario's folder), ending in ".png".
+bool is_valid_reference_path(std::string_view path);
 
 // Text in scenario quoting: double quotes, with \" \\ and \xHH for other bytes.
 std::string quote_text(std::string_view text);

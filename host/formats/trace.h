@@ -128,6 +128,10 @@ public:
     void key(int line, KeyEvent event, const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent);
     void picture(int line, std::string_view label, uint64_t updates, const std::vector<ElementState>& elements);
     void expectation(int line, std::string_view command, bool passed, std::string_view message);
+    // An `expect picture` the host cannot judge: the gauge's state with the reference and
+    // tolerance, for the bench to draw and compare after the run.
+    void picture_expectation(int line, std::string_view command, std::string_view reference, uint64_t tolerance,
+                             uint64_t updates, const std::vector<ElementState>& elements);
     // The run stopped on a fault of the host or the module that it could report.
     void error(int line, std::string_view message);
     void end(int passed, int failed);
@@ -166,6 +170,15 @@ struct ExpectationResult {
     std::string message;
 };
 
+// A picture expectation as the host recorded it; the bench judges it.
+struct PictureExpectation {
+    int line = 0;
+    std::string command;    // the scenario line as written
+    std::string reference;  // relative to the scenario's folder, checked as the parser checks it
+    uint64_t tolerance = 0;
+    Frame frame;            // the gauge's state when the line ran
+};
+
 // One key event, sent by module code ("module") or by the scenario ("scenario").
 struct KeyLogEntry {
     int line = 0;
@@ -181,6 +194,7 @@ struct TraceSummary {
     std::vector<Frame> pictures;
     std::optional<Frame> selected_update;  // the update asked for, if it was found
     std::vector<ExpectationResult> expectations;
+    std::vector<PictureExpectation> picture_expectations;  // at most max_trace_pictures
     std::vector<KeyLogEntry> key_log;
     std::optional<int> last_command_line;  // the command started last
     std::string last_command_text;

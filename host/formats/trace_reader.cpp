@@ -323,6 +323,26 @@ TraceSummary read_trace(const std::filesystem::path& path, std::optional<uint64_
                 summary.expectations.push_back({line, kestrel::json::bytes_of(string(member(record, "command"), max_trace_line, "the command")),
                                                 boolean(member(record, "passed")),
                                                 kestrel::json::bytes_of(string(member(record, "message"), max_trace_line, "the message"))});
+            } else if (kind == "expect_picture") {
+                if (summary.picture_expectations.size() == max_trace_pictures)
+                    bad("more than " + std::to_string(max_trace_pictures) + " picture expectations");
+                PictureExpectation expect;
+                expect.line = line;
+                expect.command = kestrel::json::bytes_of(string(member(record, "command"), max_trace_line, "the command"));
+                expect.reference = kestrel::json::bytes_of(string(member(record, "reference"), 256, "a reference picture"));
+                // The bench reads, and may write, the reference: only a plain path below the
+                // scenario's folder passes, as in the scenario itself.
+                if (!scenario::is_valid_reference_path(expect.reference))
+                    bad("expected a reference picture as a relative .png path of plain names");
+                expect.tolerance = static_cast<uint64_t>(integer(member(record, "tolerance"), 0,
+                                                                 static_cast<int64_t>(scenario::max_picture_tolerance),
+                                                                 "a tolerance in pixels"));
+                expect.frame = {"line-" + std::to_string(line), line,
+                                static_cast<uint64_t>(integer(member(record, "updates"), 0, int64_t{1} << 53, "an update count")),
+                                read_states(record)};
+                // Every record that holds all elements is what later changes apply to.
+                if (select_update) states = expect.frame.elements;
+                summary.picture_expectations.push_back(std::move(expect));
             } else if (kind == "error") {
                 summary.error = kestrel::json::bytes_of(string(member(record, "message"), max_trace_line, "the message"));
                 summary.error_line = line;

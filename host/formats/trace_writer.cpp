@@ -301,6 +301,22 @@ void TraceWriter::expectation(int line, std::string_view command, bool passed, s
     write_line(out, false);
 }
 
+void TraceWriter::picture_expectation(int line, std::string_view command, std::string_view reference, uint64_t tolerance,
+                                      uint64_t updates, const std::vector<ElementState>& elements) {
+    std::string& out = open_record("expect_picture", line);
+    out += ",\"command\":";
+    json::append_string(out, command);
+    out += ",\"reference\":";
+    json::append_string(out, reference);
+    out += ",\"tolerance\":";
+    json::append_integer(out, static_cast<int64_t>(tolerance));
+    out += ",\"updates\":";
+    json::append_integer(out, static_cast<int64_t>(updates));
+    append_states(out, elements);
+    out += '}';
+    write_line(out, false);
+}
+
 void TraceWriter::error(int line, std::string_view message) {
     std::string& out = open_record("error", line);
     out += ",\"message\":";

@@ -119,6 +119,14 @@ void add_host(CLI::App& command, Options& options, Command which) {
         ->type_name("DIR");
 }
 
+// What run and demo add to the console: a report for CI, and references brought up to date.
+void add_reports(CLI::App& command, Options& options) {
+    command.add_option("--junit", options.junit, "write a JUnit XML report of the run to FILE (default: none)")
+        ->type_name("FILE");
+    command.add_flag("--update-pictures", options.update_pictures,
+                     "write the gauge's picture into every reference an expect picture names, and say which changed");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,12 +142,14 @@ int main(int argc, char** argv) {
     add_out(*demo, options);
     add_scale(*demo, options, Command::demo);
     add_lookup(*demo, options);
+    add_reports(*demo, options);
 
     CLI::App* run = app.add_subcommand("run", "run scenarios, each in its own host process, and judge them");
     add_host(*run, options, Command::run);
     add_out(*run, options);
     add_scale(*run, options, Command::run);
     add_lookup(*run, options);
+    add_reports(*run, options);
     run->add_option("SCENARIO", options.inputs, "scenario files, or folders of *.scenario files")->required()->type_name("");
 
     CLI::App* render = app.add_subcommand("render", "draw the pictures of traces, or a panel of several gauges");

@@ -130,6 +130,7 @@ public:
 
     int passed() const { return passed_; }
     int failed() const { return failed_; }
+    int pictures_for_bench() const { return pictures_for_bench_; }
     int line() const { return line_; }
 
 private:
@@ -233,6 +234,15 @@ private:
         sent_since_expect_keys_.clear();
     }
 
+    // The host cannot draw: it records the state for the bench, which draws it at scale 1,
+    // compares it with the reference and counts it as passed or failed.
+    void check(const Command& command, const ExpectPicture& expect) {
+        ++pictures_for_bench_;
+        if (trace_)
+            trace_->picture_expectation(command.line, command.text, expect.reference, expect.tolerance,
+                                        executor_.update_count(), executor_.states(0));
+    }
+
     // Actions the executor applies never reach here.
     template <typename Other>
     void check(const Command&, const Other&) {}
@@ -245,6 +255,7 @@ private:
     int line_ = 0;
     int passed_ = 0;
     int failed_ = 0;
+    int pictures_for_bench_ = 0;
 };
 
 // The module file the scenario names: a lookup failure is the scenario's fault, on the
@@ -320,7 +331,11 @@ int run_scenario(const RunOptions& options) {
             throw;
         }
         std::cout << scenario.file << ": " << runner.passed() << " expectations passed, " << runner.failed()
-                  << " failed\n";
+                  << " failed";
+        if (runner.pictures_for_bench() > 0)
+            std::cout << "; " << runner.pictures_for_bench() << " picture expectation"
+                      << (runner.pictures_for_bench() == 1 ? "" : "s") << " left for kestrel-bench to judge";
+        std::cout << '\n';
         return runner.failed() == 0 ? run_passed : run_expectation_failed;
     } catch (const ScenarioError& error) {
         std::cerr << error.what() << '\n';

@@ -1,5 +1,5 @@
-// Pictures in memory and as PNG files: an RGB image of 8 bits per channel, encoded by
-// libpng.
+// Pictures in memory and as PNG files: an RGB image of 8 bits per channel, encoded and
+// decoded by libpng. A PNG read is a file a user hands the bench: bounded before use.
 #pragma once
 
 #include <cstdint>
@@ -63,5 +63,19 @@ private:
 std::vector<uint8_t> encode_png(const Image& image);
 // Writes the PNG; throws ImageError naming the file on failure.
 void write_png(const Image& image, const std::filesystem::path& path);
+
+// What a PNG to be read may be: the file's size, each side and all its pixels. References
+// are gauge pictures, a few hundred pixels a side; these bounds leave room to spare.
+inline constexpr std::uintmax_t max_png_bytes = 32u << 20;
+inline constexpr int max_png_side = 16384;
+inline constexpr uint64_t max_png_pixels = 16u << 20;
+
+// Decodes an opaque PNG of 8 bits per channel (RGB, RGBA, grey, or a palette of up to 8
+// bits), the way image editors save a picture; `what` names it in messages. Refuses, with
+// ImageError, anything else: not a PNG, damaged or cut short, 16 bits per channel, sides
+// or pixels beyond the bounds above, or a pixel that is not fully opaque.
+Image decode_png(const std::vector<uint8_t>& bytes, const std::string& what);
+// Reads and decodes a PNG file, its size checked before it is read.
+Image read_png(const std::filesystem::path& path);
 
 }  // namespace kestrel::picture

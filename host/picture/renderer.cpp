@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "pe_image.h"
+#include "scenario.h"
 
 namespace kestrel::picture {
 namespace {
@@ -123,12 +124,17 @@ void Renderer::draw_needle(Image& canvas, const Image& picture, trace::Point cen
     }
 }
 
-void Renderer::draw_readout(Image& canvas, const trace::ElementInfo& info, const std::string& text, int scale) {
+void Renderer::draw_readout(Image& canvas, std::size_t index, const trace::ElementInfo& info, const std::string& text,
+                            int scale, int line) {
     if (info.width <= 0 || info.height <= 0 || text.empty()) return;
     const int size = readout_face_.fitting_size(info.width * scale, info.height * scale, info.char_count);
-    readout_face_.draw_centred(canvas,
-                               {info.position.x * scale, info.position.y * scale, info.width * scale, info.height * scale},
-                               text, rgb_of_windows_colour(info.fore_colour), size);
+    const std::string missing = readout_face_.draw_centred(
+        canvas, {info.position.x * scale, info.position.y * scale, info.width * scale, info.height * scale}, text,
+        rgb_of_windows_colour(info.fore_colour), size);
+    if (missing.empty() || !warned_elements_.insert(index).second) return;
+    warnings_.push_back({line, "element [" + std::to_string(index) + "] (" + info.label + ") shows " +
+                                   scenario::quote_text(text) + ", and no read-out font draws " +
+                                   scenario::quote_text(missing) + ": left blank"});
 }
 
 Image Renderer::render(const trace::GaugeInfo& gauge, const trace::Frame& frame, RenderOptions options) {
@@ -164,7 +170,7 @@ Image Renderer::render(const trace::GaugeInfo& gauge, const trace::Frame& frame,
                     draw_picture(canvas, pictures_.at(info.resource_id + *index), corner, scale);
                 break;
             case trace::kind_string:
-                draw_readout(canvas, info, state.text.value_or(""), scale);
+                draw_readout(canvas, i, info, state.text.value_or(""), scale, frame.line);
                 break;
             default:
                 throw ImageError("element " + info.label + " has the unknown kind " + std::to_string(info.kind));
@@ -216,34 +222,6 @@ std::vector<std::pair<std::string, Image>> panel_frames(Renderer& renderer, cons
         panels.emplace_back(std::move(label), side_by_side(pictures, panel_gap * options.scale));
     }
     return panels;
-}
-
-Image contact_sheet(const std::vector<std::pair<std::string, Image>>& frames, TextFace& label_face, int columns) {
-    if (frames.empty()) throw ImageError("a contact sheet needs at least one frame");
-    constexpr int margin = 12;
-    constexpr int label_height = 20;
-    constexpr int label_size = 13;
-    const Rgb sheet_colour{40, 40, 44};
-    const Rgb label_colour{230, 230, 230};
-    int cell_width = 0;
-    int cell_height = 0;
-    for (const auto& [label, frame] : frames) {
-        cell_width = std::max({cell_width, frame.width(), label_face.text_width(label, label_size)});
-        cell_height = std::max(cell_height, frame.height());
-    }
-    columns = std::clamp(columns, 1, static_cast<int>(frames.size()));
-    const int rows = (static_cast<int>(frames.size()) + columns - 1) / columns;
-    Image sheet(margin + columns * (cell_width + margin), margin + rows * (cell_height + label_height + margin),
-                sheet_colour);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const auto& [label, frame] = frames[i];
-        const int cell_x = margin + static_cast<int>(i) % columns * (cell_width + margin);
-        const int cell_y = margin + static_cast<int>(i) / columns * (cell_height + label_height + margin);
-        sheet.paste(frame, cell_x + (cell_width - frame.width()) / 2, cell_y);
-        label_face.draw_centred(sheet, {cell_x, cell_y + cell_height, cell_width, label_height}, label, label_colour,
-                                label_size);
-    }
-    return sheet;
 }
 
 }  // namespace kestrel::picture

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +58,13 @@ struct RenderOptions {
     int scale = 1;  // 1, 2 or 4: every pixel of the gauge becomes scale by scale pixels
 };
 
+// Something drawn other than the trace says, e.g. a read-out character that no font has:
+// the scenario line of the frame where it was first seen, and what happened.
+struct RenderWarning {
+    int line = 0;
+    std::string message;
+};
+
 class Renderer {
 public:
     Renderer(const PictureSet& pictures, TextFace& readout_face) : pictures_(pictures), readout_face_(readout_face) {}
@@ -64,14 +72,20 @@ public:
     // Throws ImageError for a frame that does not match the gauge or names missing pictures.
     Image render(const trace::GaugeInfo& gauge, const trace::Frame& frame, RenderOptions options = {});
 
+    // What this renderer drew other than asked, once per element over all its frames.
+    const std::vector<RenderWarning>& warnings() const { return warnings_; }
+
 private:
     void draw_picture(Image& canvas, const Image& picture, trace::Point at, int scale) const;
     void draw_needle(Image& canvas, const Image& picture, trace::Point centre, trace::Point pivot, double direction,
                      int scale) const;
-    void draw_readout(Image& canvas, const trace::ElementInfo& info, const std::string& text, int scale);
+    void draw_readout(Image& canvas, std::size_t index, const trace::ElementInfo& info, const std::string& text,
+                      int scale, int line);
 
     const PictureSet& pictures_;
     TextFace& readout_face_;
+    std::vector<RenderWarning> warnings_;
+    std::set<std::size_t> warned_elements_;
 };
 
 // A panel view: several gauges of one module side by side, as a panel window shows them.
@@ -98,9 +112,5 @@ Image side_by_side(const std::vector<Image>& pictures, int gap);
 // or one of them has no frame.
 std::vector<std::pair<std::string, Image>> panel_frames(Renderer& renderer, const std::vector<PanelGauge>& gauges,
                                                         RenderOptions options = {});
-
-// Frames side by side, a few to a row, each with its label underneath.
-Image contact_sheet(const std::vector<std::pair<std::string, Image>>& frames, TextFace& label_face,
-                    int columns = 4);
 
 }  // namespace kestrel::picture

@@ -38,6 +38,8 @@ struct Options {
     std::optional<std::filesystem::path> host;
     std::optional<std::filesystem::path> modules;
     std::optional<std::filesystem::path> gau_dir;
+    std::optional<std::filesystem::path> junit;  // run, demo: the JUnit report to write
+    bool update_pictures = false;                // run, demo: write the references met instead of judging them
     std::string listen = default_listen_address;
     int port = default_port;
     std::vector<std::string> inputs;  // scenarios or directories, traces, or the one module

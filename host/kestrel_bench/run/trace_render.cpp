@@ -72,6 +72,12 @@ trace::TraceSummary read_whole_trace(const fs::path& file, std::optional<uint64_
     return summary;
 }
 
+// What a renderer drew other than the trace says, under the name of what it drew.
+void print_warnings(const picture::Renderer& renderer, const std::string& what) {
+    for (const picture::RenderWarning& warning : renderer.warnings())
+        std::cerr << what << ": warning: the picture of scenario line " << warning.line << ": " << warning.message << '\n';
+}
+
 }  // namespace
 
 int render_command(const Options& options, const Locations& locations) {
@@ -87,13 +93,16 @@ int render_command(const Options& options, const Locations& locations) {
                                                               : traces[i].pictures;
             panel.push_back({display_path(files[i]), *traces[i].gauge, std::move(chosen)});
         }
-        picture::Renderer renderer(frames.pictures_of(panel.front().gauge.module), frames.readout_face());
+        picture::Renderer renderer = frames.renderer(panel.front().gauge.module);
         frames.write(*options.panel, picture::panel_frames(renderer, panel, {frames.scale()}));
+        print_warnings(renderer, *options.panel);
     } else {
         const std::vector<std::string> names = output_names(files);
         for (std::size_t i = 0; i < files.size(); ++i) {
             if (options.update) traces[i].pictures = {*traces[i].selected_update};
-            frames.draw(names[i], traces[i]);
+            picture::Renderer renderer = frames.renderer(traces[i].gauge->module);
+            frames.draw(names[i], traces[i], renderer);
+            print_warnings(renderer, display_path(files[i]));
         }
     }
     std::cout << "pictures: " << display_path(options.out / "frames") << '\n';
