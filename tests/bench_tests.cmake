@@ -7,8 +7,9 @@ file(GLOB bench_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scenarios/*.sc
 if(KESTREL_PLATFORM STREQUAL "tools")
   kestrel_add_googletest()
   add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp
-    bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_trace_format_test.cpp)
-  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve gtest_main)
+    bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_trace_format_test.cpp
+    bench_panel_file_test.cpp bench_snapshot_test.cpp)
+  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve kestrel_panel kestrel_bitmap_drawing gtest_main)
   add_dependencies(bench_tests kestrel-bench)
   # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
   target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native"
