@@ -16,7 +16,7 @@ namespace {
 using kestrel::testing::read_text;
 using kestrel::testing::run_bench;
 
-const std::vector<std::string> commands = {"demo", "run", "render", "serve"};
+const std::vector<std::string> commands = {"demo", "run", "render", "serve", "snapshot"};
 
 // The README's options table: option -> the commands it lists.
 std::map<std::string, std::set<std::string>> readme_options() {
@@ -68,7 +68,7 @@ TEST(BenchCommandLine, EveryCommandAnswersHelp) {
     }
     const auto bare = run_bench("");
     EXPECT_EQ(bare.status, 2);
-    EXPECT_NE(bare.err.find("demo, run, render or serve"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.err.find("demo, run, render, serve or snapshot"), std::string::npos) << bare.err;
 }
 
 TEST(BenchCommandLine, TheReadmeListsEachCommandsOptionsAsItsHelpDoes) {
@@ -96,6 +96,7 @@ TEST(BenchCommandLine, EachHelpStatesTheDefaultThatCommandUses) {
         {"run", {"(default 1)", "(default 30 s)"}},
         {"render", {"(default 1)", ""}},
         {"serve", {"(default 2)", "(default 10 s)"}},
+        {"snapshot", {"(default 1)", "(default 30 s)"}},
     };
     for (const auto& [command, defaults] : expected) {
         SCOPED_TRACE(command);
@@ -122,6 +123,9 @@ TEST(BenchCommandLine, BadUsageExits2AndSaysWhatWasExpected) {
         {"serve --port 70000 KESTREL", "--port: expected a port number from 0 to 65535, found '70000'"},
         {"serve KESTREL KESTREL_TIMER", "MODULE"},
         {"demo x.scenario", "not expected: x.scenario"},
+        {"snapshot --out o", "--panel is required"},
+        {"snapshot --panel p.cfg --update 0", "--update: expected a number of updates from 1, found '0'"},
+        {"snapshot --panel p.cfg --scale 3", "--scale: expected 1, 2 or 4, found '3'"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);

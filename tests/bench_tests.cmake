@@ -10,8 +10,10 @@ if(KESTREL_PLATFORM STREQUAL "tools")
   find_package(LibXml2 REQUIRED)
   add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp
     bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_pictures_test.cpp
-    bench_picture_expect_test.cpp bench_junit_test.cpp bench_trace_format_test.cpp)
-  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve gtest_main LibXml2::LibXml2)
+    bench_picture_expect_test.cpp bench_junit_test.cpp bench_trace_format_test.cpp bench_panel_file_test.cpp
+    bench_snapshot_test.cpp)
+  target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve kestrel_panel kestrel_bitmap_drawing gtest_main
+    LibXml2::LibXml2)
   add_dependencies(bench_tests kestrel-bench)
   # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
   target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native"

@@ -89,6 +89,9 @@ struct GaugeInfo {
     std::string module_file;  // the file that was loaded
     std::string gauge;
     std::vector<ElementInfo> elements;  // drawing order
+    // The gauge header's default width on a panel, in panel units; absent in traces
+    // written before it was recorded.
+    std::optional<uint32_t> size_x_mm;
 };
 
 // An element as the gauge left it: the last value its callback returned (none before

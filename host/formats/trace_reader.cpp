@@ -174,6 +174,7 @@ GaugeInfo read_gauge(const json& record) {
         bad("expected a module name without directory or extension");
     gauge.module_file = string(member(record, "module_file"), 4096, "the module file");
     gauge.gauge = string(member(record, "gauge"), max_name_length, "a gauge name");
+    if (const json* size = optional_member(record, "size_x_mm")) gauge.size_x_mm = word32(*size);
     std::unordered_set<std::string> labels;
     for (const json& item : array(member(record, "elements"), max_trace_elements, "elements")) {
         ElementInfo info;

@@ -148,6 +148,10 @@ void TraceWriter::gauge(const GaugeInfo& gauge) {
     json::append_string(out, gauge.module_file);
     out += ",\"gauge\":";
     json::append_string(out, gauge.gauge);
+    if (gauge.size_x_mm) {
+        out += ",\"size_x_mm\":";
+        json::append_integer(out, *gauge.size_x_mm);
+    }
     out += ",\"elements\":[";
     for (std::size_t i = 0; i < gauge.elements.size(); ++i) {
         const ElementInfo& e = gauge.elements[i];

@@ -1,6 +1,6 @@
 // kestrel-bench: runs scenarios on the real modules (each in its own host process, under
 // wine or natively), judges and draws them, renders traces, and serves the live panel.
-// This file is its command line: one CLI11 parser for the four commands and their options.
+// This file is its command line: one CLI11 parser for the five commands and their options.
 #include <CLI/CLI.hpp>
 
 #include <charconv>
@@ -16,6 +16,7 @@
 #include "run_status.h"
 #include "scenario.h"
 #include "serve_command.h"
+#include "snapshot_command.h"
 
 namespace {
 
@@ -182,8 +183,39 @@ int main(int argc, char** argv) {
         ->expected(1)
         ->type_name("");
 
-    const std::pair<CLI::App*, Command> commands[] = {
-        {demo, Command::demo}, {run, Command::run}, {render, Command::render}, {serve, Command::serve}};
+    CLI::App* snapshot = app.add_subcommand("snapshot", "draw the windows of a panel file with every gauge running");
+    snapshot->add_option("--panel", options.panel_file, "the panel file (panel.cfg) whose windows are drawn")
+        ->required()
+        ->type_name("FILE");
+    snapshot->add_option("--window", options.window, "draw only this window, by number or title (default: every window)")
+        ->type_name("N|TITLE");
+    snapshot->add_option("--update", options.update, "draw each window after N updates (default 1)")
+        ->type_name("N")
+        ->check(whole_number(1, kestrel::scenario::max_updates_per_scenario, "a number of updates from 1"));
+    snapshot->add_option("--set", options.variables, "set a host variable by token before the updates (repeatable)")
+        ->type_name("TOKEN=VALUE");
+    snapshot->add_option("--gauges", options.gauges,
+                         "the folder the panel's modules are looked up in as MODULE.gau (default: dist, then "
+                         "build/windows/modules; installed: PREFIX/lib/kestrel/gau)")
+        ->type_name("DIR");
+    add_scale(*snapshot, options, Command::snapshot);
+    add_out(*snapshot, options);
+    snapshot->add_flag("--native-gau", options.native_gau, "run the real .gau in the native 32-bit host without trying wine first");
+    snapshot->add_option("--timeout", options.timeout_seconds,
+                         "time a gauge may take before it counts as hung (default " +
+                             number_text(default_timeout_seconds(Command::snapshot)) + " s)")
+        ->type_name("SECONDS")
+        ->check(positive_seconds());
+    snapshot->add_option("--root", options.root,
+                         "a Kestrel source tree to take the hosts and modules from "
+                         "(default: the build tree this bench runs from, or its install prefix)")
+        ->type_name("DIR");
+
+    const std::pair<CLI::App*, Command> commands[] = {{demo, Command::demo},
+                                                      {run, Command::run},
+                                                      {render, Command::render},
+                                                      {serve, Command::serve},
+                                                      {snapshot, Command::snapshot}};
     // Bad usage: one line that says what was wrong and where the help is, exit status 2.
     auto usage_error = [&commands](const std::string& message) {
         std::string help = "kestrel-bench --help lists the commands";
@@ -205,7 +237,7 @@ int main(int argc, char** argv) {
             chosen = command;
             options.command = which;
         }
-    if (chosen == nullptr) return usage_error("name a command: demo, run, render or serve");
+    if (chosen == nullptr) return usage_error("name a command: demo, run, render, serve or snapshot");
     if (options.native && options.native_gau)
         return usage_error("--native and --native-gau choose different modules: give one of them");
 
@@ -216,6 +248,7 @@ int main(int argc, char** argv) {
             case Command::run: return run_command(options, locations);
             case Command::render: return render_command(options, locations);
             case Command::serve: return kestrel::serve::serve_command(options, locations);
+            case Command::snapshot: return kestrel::panel::snapshot_command(options, locations);
         }
     } catch (const std::exception& error) {
         // A malformed trace, module file or picture, or output that cannot be written: bad

@@ -186,7 +186,7 @@ trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& b
 
 trace::GaugeInfo gauge_info(const GaugeDriver& driver, const std::string& scenario_file, const std::string& module,
                             const std::string& module_file) {
-    trace::GaugeInfo info{scenario_file, module, module_file, driver.name(), {}};
+    trace::GaugeInfo info{scenario_file, module, module_file, driver.name(), {}, driver.header().size_x_mm};
     for (const ElementEntry& entry : driver.elements()) info.elements.push_back(element_info(entry, driver.bounds()));
     return info;
 }

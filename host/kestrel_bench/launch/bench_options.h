@@ -1,5 +1,5 @@
 // The one options type of kestrel-bench: what the command line of every command (demo,
-// run, render, serve) sets, with each default stated once here, for the code and for the
+// run, render, serve, snapshot) sets, with each default stated once here, for the code and for the
 // help text alike.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace kestrel::bench {
 
-enum class Command { demo, run, render, serve };
+enum class Command { demo, run, render, serve, snapshot };
 
 // Defaults that differ by command: a demo and the live panel are looked at, so they draw
 // at twice the size; the live panel waits less for a module that hangs.
@@ -43,6 +43,13 @@ struct Options {
     std::string listen = default_listen_address;
     int port = default_port;
     std::vector<std::string> inputs;  // scenarios or directories, traces, or the one module
+    // snapshot: the panel file, the window by number or title, host variables as
+    // TOKEN=VALUE, click areas outlined, the folder of the .gau files the panel names.
+    std::optional<std::filesystem::path> panel_file;
+    std::optional<std::string> window;
+    std::vector<std::string> variables;
+    bool areas = false;
+    std::optional<std::filesystem::path> gauges;
 
     int scale_or_default() const { return scale.value_or(default_scale(command)); }
     double timeout_or_default() const { return timeout_seconds.value_or(default_timeout_seconds(command)); }

@@ -1,0 +1,55 @@
+// A panel window as one picture: its size in panel units, each gauge's rectangle (its
+// entry's w and h, or the defaults its picture and header give), the background stretched
+// across it, every gauge's picture scaled into its rectangle, placeholders where a gauge
+// did not draw. One panel unit is `scale` pixels.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "panel_gauges.h"
+#include "panel_model.h"
+#include "png.h"
+#include "text_face.h"
+
+namespace kestrel::panel {
+
+struct Rect {
+    int x = 0;  // panel units
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// A placeholder's size where neither the entry nor a picture gives one.
+inline constexpr int placeholder_width = 120;
+inline constexpr int placeholder_height = 60;
+
+// The gauge's rectangle: w from the entry, else the header's size_x_mm, else its picture's
+// width; h from the entry, else in proportion to its picture.
+Rect gauge_rect(const GaugeDrawing& gauge);
+
+// The window's size: size_mm's W and H; without H, from the background's proportions,
+// else down to the lowest gauge; without size_mm, the background's pixel width, else out
+// to the rightmost gauge.
+struct WindowSize {
+    int width = 0;
+    int height = 0;
+};
+WindowSize window_size(const Window& window, const std::vector<GaugeDrawing>& gauges);
+
+// Colours of what the bench adds to a window: the panel behind a window without a
+// background, a placeholder's fill and frame.
+inline constexpr picture::Rgb placeholder_fill{72, 22, 26};
+inline constexpr picture::Rgb placeholder_frame{232, 96, 96};
+
+picture::Image draw_window(const Window& window, const std::vector<GaugeDrawing>& gauges, int scale,
+                           picture::TextFace& label_face);
+
+// Copies the source into the rectangle, each target pixel the mean of the source pixels
+// it covers. With black_is_clear, pure black source pixels are not drawn (the host's rule
+// for a gauge's pictures) and a target pixel blends by how much of it is covered.
+void paint_scaled(picture::Image& canvas, const picture::Image& source, int x, int y, int width, int height,
+                  bool black_is_clear);
+
+}  // namespace kestrel::panel

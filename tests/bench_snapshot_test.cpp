@@ -1,0 +1,182 @@
+// Snapshots of panel windows on the real .gau files in the native host: a gauge's
+// pictures land inside its rectangle, scaled to its width, and nowhere else; a missing
+// module and an unknown gauge draw as placeholders that say why; the command writes
+// OUT/panel/NN-TITLE.png and lists what it did.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "bench_locations.h"
+#include "bench_program.h"
+#include "panel_gauges.h"
+#include "panel_picture.h"
+#include "panel_reader.h"
+#include "renderer.h"
+#include "temporary_directory.h"
+
+namespace kestrel::panel {
+namespace {
+
+namespace fs = std::filesystem;
+using kestrel::testing::TemporaryDirectory;
+
+const fs::path gau_folder = fs::path(KESTREL_SOURCE_DIR) / "build/windows/modules";
+
+struct Box {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive
+    long pixels = 0;
+};
+
+// Where the picture differs from the bare panel (or, for a gauge's own picture, from the
+// black that is not drawn).
+Box drawn_box(const picture::Image& image, picture::Rgb bare = picture::panel_colour) {
+    Box box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (!(image.at(x, y) == bare)) {
+                box.left = std::min(box.left, x);
+                box.top = std::min(box.top, y);
+                box.right = std::max(box.right, x);
+                box.bottom = std::max(box.bottom, y);
+                ++box.pixels;
+            }
+    return box;
+}
+
+class SnapshotTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(gau_folder / "KESTREL.GAU")) GTEST_SKIP() << "needs the windows build's " << gau_folder;
+        const bench::Locations locations = bench::Locations::source_tree(KESTREL_SOURCE_DIR);
+        settings.module_folders = {gau_folder};
+        settings.host = {bench::HostKind::native_gau, {locations.native_host().string()}, bench::native_host_environment};
+        settings.work = work.path();
+    }
+
+    std::vector<GaugeDrawing> run_window(const Window& window) {
+        GaugeRunner runner(settings);
+        std::vector<GaugeDrawing> drawings;
+        for (const GaugeEntry& entry : window.gauges)
+            drawings.push_back(runner.run(entry, "w/gauge" + std::to_string(entry.number)));
+        return drawings;
+    }
+
+    Window window_of(const std::string& text) {
+        const fs::path file = work / "panel.cfg";
+        std::ofstream(file, std::ios::binary) << text;
+        PanelFile panel = read_panel_file(file);
+        return panel.windows.at(0);
+    }
+
+    TemporaryDirectory work;
+    GaugeRunSettings settings;
+    picture::TextFace label_face{picture::default_label_font};
+};
+
+TEST_F(SnapshotTest, AGaugesPicturesLandInsideItsScaledRectangleOnly) {
+    for (const int width : {73, 150}) {
+        for (const int scale : {1, 2}) {
+            const Window window =
+                window_of("[Window00]\nsize_mm=400,400\ngauge00=KESTREL!AUTOBRAKE, 40, 30, " + std::to_string(width) + "\n");
+            const std::vector<GaugeDrawing> drawings = run_window(window);
+            ASSERT_EQ(drawings.size(), 1u);
+            ASSERT_TRUE(drawings[0].picture.has_value()) << drawings[0].problem;
+            const Rect rect = gauge_rect(drawings[0]);
+            EXPECT_EQ(rect.width, width);
+            EXPECT_EQ(rect.height, (width * drawings[0].picture->height() + drawings[0].picture->width() / 2) /
+                                       drawings[0].picture->width())
+                << "h follows the picture's proportions";
+            const picture::Image image = draw_window(window, drawings, scale, label_face);
+            ASSERT_EQ(image.width(), 400 * scale);
+            ASSERT_EQ(image.height(), 400 * scale);
+            const Box box = drawn_box(image);
+            ASSERT_GT(box.pixels, 0) << "nothing of the gauge was drawn";
+            SCOPED_TRACE("width " + std::to_string(width) + ", scale " + std::to_string(scale));
+            EXPECT_GE(box.left, 40 * scale);
+            EXPECT_GE(box.top, 30 * scale);
+            EXPECT_LT(box.right, (40 + rect.width) * scale);
+            EXPECT_LT(box.bottom, (30 + rect.height) * scale);
+            // What the gauge's own picture shows, stretched to the rectangle: the drawn box
+            // is the picture's, scaled, to a pixel.
+            const picture::Image& own = *drawings[0].picture;
+            const Box source = drawn_box(own, picture::Rgb{0, 0, 0});
+            ASSERT_GT(source.pixels, 0);
+            const double across = static_cast<double>(rect.width * scale) / own.width();
+            const double down = static_cast<double>(rect.height * scale) / own.height();
+            EXPECT_NEAR(box.left, 40 * scale + source.left * across, 1.5);
+            EXPECT_NEAR(box.right + 1, 40 * scale + (source.right + 1) * across, 1.5);
+            EXPECT_NEAR(box.top, 30 * scale + source.top * down, 1.5);
+            EXPECT_NEAR(box.bottom + 1, 30 * scale + (source.bottom + 1) * down, 1.5);
+        }
+    }
+}
+
+TEST_F(SnapshotTest, DefaultWidthIsTheGaugesSizeFromItsHeader) {
+    const Window window = window_of("[Window00]\ngauge00=KESTREL!AUTOBRAKE, 0, 0\n");
+    const std::vector<GaugeDrawing> drawings = run_window(window);
+    ASSERT_TRUE(drawings.at(0).picture.has_value()) << drawings[0].problem;
+    ASSERT_TRUE(drawings[0].size_x_mm.has_value()) << "the trace's gauge record carries size_x_mm";
+    EXPECT_GT(*drawings[0].size_x_mm, 0u);
+    EXPECT_EQ(gauge_rect(drawings[0]).width, static_cast<int>(*drawings[0].size_x_mm));
+    const WindowSize size = window_size(window, drawings);
+    EXPECT_EQ(size.height, gauge_rect(drawings[0]).height) << "without size_mm the window reaches its lowest gauge";
+}
+
+TEST_F(SnapshotTest, AMissingModuleAndAnUnknownGaugeDrawAsPlaceholdersThatSayWhy) {
+    const Window window = window_of(
+        "[Window00]\nsize_mm=400,200\n"
+        "gauge00=NOSUCH!Thing, 10, 10, 150, 80\n"
+        "gauge01=kestrel!NOPE, 200, 10, 150, 80\n"
+        "gauge02=KESTREL!AUTOBRAKE, 10, 110, 60\n");
+    const std::vector<GaugeDrawing> drawings = run_window(window);
+    ASSERT_EQ(drawings.size(), 3u);
+    EXPECT_FALSE(drawings[0].picture.has_value());
+    EXPECT_NE(drawings[0].problem.find("no module NOSUCH.gau"), std::string::npos) << drawings[0].problem;
+    EXPECT_NE(drawings[0].problem.find("KESTREL.GAU"), std::string::npos) << "lists the modules there: " << drawings[0].problem;
+    EXPECT_FALSE(drawings[1].picture.has_value());
+    EXPECT_NE(drawings[1].problem.find("AP, AUTOBRAKE"), std::string::npos) << "lists the gauges: " << drawings[1].problem;
+    EXPECT_TRUE(drawings[2].picture.has_value()) << "the rest of the panel runs: " << drawings[2].problem;
+
+    const picture::Image image = draw_window(window, drawings, 1, label_face);
+    EXPECT_EQ(image.at(10, 10), placeholder_frame);
+    EXPECT_EQ(image.at(159, 89), placeholder_frame);
+    EXPECT_EQ(image.at(160, 90), picture::panel_colour) << "the placeholder stays in its rectangle";
+    EXPECT_EQ(image.at(200, 10), placeholder_frame);
+    long fill = 0, text = 0;
+    for (int y = 12; y < 88; ++y)
+        for (int x = 12; x < 158; ++x) {
+            if (image.at(x, y) == placeholder_fill) ++fill;
+            else ++text;
+        }
+    EXPECT_GT(fill, 0);
+    EXPECT_GT(text, 0) << "the placeholder carries its label";
+}
+
+TEST_F(SnapshotTest, TheCommandWritesEachWindowAndListsWhatItRead) {
+    const fs::path panel = work / "panel.cfg";
+    std::ofstream(panel, std::ios::binary) << "[Window Titles]\nwindow00=Main Panel\n"
+                                              "[Window00]\nsize_mm=300,200\nvisible=1\n"
+                                              "gauge00=KESTREL!AUTOBRAKE, 10, 10, 73\ngauge01=GONE!X, 100, 10\n"
+                                              "[Window01]\ngauge00=KESTREL!AUTOBRAKE, 0, 0\n[VCockpit01]\nsize_mm=1\n";
+    const fs::path out = work / "out";
+    const auto result = kestrel::testing::run_bench("snapshot --native-gau --gauges '" + gau_folder.string() + "' --panel '" +
+                                                    panel.string() + "' --out '" + out.string() + "'");
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_TRUE(fs::exists(out / "panel/00-Main_Panel.png")) << result.out;
+    EXPECT_TRUE(fs::exists(out / "panel/01-01.png")) << result.out;
+    EXPECT_NE(result.out.find("line 5: visible=1  (kept, not applied)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("line 7: gauge01 GONE!X at 100,10, 120 x 60: placeholder: "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("line 10: [VCockpit01] not drawn (1 key)"), std::string::npos) << result.out;
+
+    const auto bad = kestrel::testing::run_bench("snapshot --native-gau --panel '" + (work / "none.cfg").string() + "' --out '" +
+                                                 out.string() + "'");
+    EXPECT_EQ(bad.status, 2);
+    std::ofstream(panel, std::ios::binary) << "[Window00]\ngauge00=KESTREL AP, 0, 0\n";
+    const auto malformed = kestrel::testing::run_bench("snapshot --native-gau --panel '" + panel.string() + "' --out '" +
+                                                       out.string() + "'");
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_NE(malformed.err.find(panel.generic_string() + ":2: expected MODULE!GAUGE"), std::string::npos) << malformed.err;
+}
+
+}  // namespace
+}  // namespace kestrel::panel
