@@ -145,6 +145,15 @@ class Page:
             fail("the page names a recording that is not there: " + text)
         return path
 
+    def wrapped_controls(self):
+        """The shown buttons and counters whose words take more than one line: taller than Play."""
+        heights = self.driver.execute_script(
+            "return [...document.querySelectorAll('button, .counter')].filter((b) => !b.hidden && b.getClientRects().length)"
+            ".map((b) => [b.textContent.trim(), b.getBoundingClientRect().height]);")
+        if not heights or heights[0][0] != "Play":
+            fail("the controls were not found: %r" % heights)
+        return [name for name, height in heights if height > heights[0][1] * 1.5]
+
     def outside_window(self, selector, vertical):
         """The shown elements matching selector that lie, even in part, beyond the window's
         sides (and, when vertical, beyond its top or bottom)."""
@@ -321,13 +330,8 @@ def laptop_session(args, driver, work):
         for gauge in (0, 1):
             box = page.image(gauge).rect
             assert box["x"] >= 0 and box["x"] + box["width"] <= inner[0], "gauge %d lies at %r" % (gauge, box)
-        # Buttons keep their words on one line: each is as tall as the Play button.
-        heights = driver.execute_script(
-            "return [...document.querySelectorAll('button, .counter')].filter((b) => b.offsetParent !== null)"
-            ".map((b) => [b.textContent.trim(), b.getBoundingClientRect().height]);")
-        one_line = heights[0][1]
-        wrapped = [name for name, height in heights if height > one_line * 1.5]
-        assert not wrapped, "these wrap onto two lines: %r (one line is %.0f pixels)" % (wrapped, one_line)
+        wrapped = page.wrapped_controls()
+        assert not wrapped, "these wrap onto two lines: %r" % wrapped
         # The tooltip beside the pointer stays inside the window, even at the right-hand knobs.
         gauge_width = json.loads(server.request("GET", "/api/info")[2])["gauges"][0]["width"]
         for x, y in [(713, 76), (gauge_width - 3, 60), (480, 88)]:
@@ -344,6 +348,9 @@ def laptop_session(args, driver, work):
         wait_for(lambda: "host stopped" in page.status(), "the stop to show", 10)
         outside = page.outside_window(IN_VIEW, True) + page.outside_window(WITHIN_WIDTH, False)
         assert not outside, "with the host stopped these lie beyond the window: %r" % outside
+        assert driver.find_element(By.ID, "restart").is_displayed(), "no Restart offered"
+        wrapped = page.wrapped_controls()
+        assert not wrapped, "with the host stopped these wrap onto two lines: %r" % wrapped
         width = driver.execute_script("return document.documentElement.scrollWidth;")
         assert width <= inner[0], "stopped, the page is %d pixels wide" % width
         driver.find_element(By.ID, "restart").click()

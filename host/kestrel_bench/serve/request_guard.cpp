@@ -85,7 +85,7 @@ std::optional<Refusal> check(const httplib::Request& request, const AccessRules&
     if (const auto site = single_header(request, "Sec-Fetch-Site")) {
         if (*site == "cross-site" || *site == "same-site")
             return Refusal{403, "refused: a request from another site (Sec-Fetch-Site: " + *site +
-                                    "); only the panel's own page may call it"};
+                                    "); only the panel's own page may call it, and the panel opens from its address typed or pasted"};
         if (*site != "same-origin" && *site != "none")
             return Refusal{403, "refused: Sec-Fetch-Site '" + site->substr(0, 40) + "' is not one a browser sends"};
     }
