@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-# The live panel against hostile requests and loads, as any web page open in the user's
-# browser or any program on the machine could send them: foreign Origins and sites,
-# bodies that need no preflight, a second panel on the same port, stalled clients, a host
-# killed or stopped behind the panel's back, and the token of a panel listening beyond
-# this machine. Each case checks that the panel refused (or took) the request and that
-# nothing happened that it refused.
+# The live panel against what any web page or program on this machine could send it:
+# foreign Origins and sites, bodies without preflight, a second panel on its port, stalled
+# clients, a host killed or stopped behind its back, and the token beyond loopback.
 import argparse
 import json
 import os
