@@ -20,6 +20,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.select import Select
 
+sys.dont_write_bytecode = True  # the shared module is read from the source tree, which a test must not write
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serve_support import Server, fail, wait_for  # noqa: E402
 

@@ -14,6 +14,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # the shared module is read from the source tree, which a test must not write
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serve_support import Server, fail, serve_command, wait_for  # noqa: E402
 
