@@ -95,7 +95,7 @@ TEST(BenchCommandLine, EachHelpStatesTheDefaultThatCommandUses) {
         {"demo", {"(default 2)", "(default 30 s)"}},
         {"run", {"(default 1)", "(default 30 s)"}},
         {"render", {"(default 1)", ""}},
-        {"serve", {"(default 2)", "(default 10 s)"}},
+        {"serve", {"(default the largest at which the gauges fit the window)", "(default 10 s)"}},
         {"snapshot", {"(default 1)", "(default 30 s)"}},
     };
     for (const auto& [command, defaults] : expected) {

@@ -2,6 +2,7 @@
 // the file, the line and what was expected there.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <variant>
@@ -78,6 +79,30 @@ TEST(BenchScenario, QuotedTextsKeepEveryByte) {
     const Scenario s = parse_scenario(head + "expect text 0.1 " + quote_text(bytes) + "\n", "s");
     EXPECT_EQ(std::get<ExpectText>(s.commands[0].action).text, bytes);
     EXPECT_EQ(format_key_event({0x1024C, 0xFFFFFFFF}), "0x1024C=-1");
+}
+
+TEST(BenchScenario, ValuesTakeHexadecimalAsTokensDo) {
+    const Scenario s = parse_scenario(head +
+                                          "set 0x6D 0x10\n"
+                                          "set 109 -0X1f\n"
+                                          "expect value [2] 0x2710\n",
+                                      "s");
+    ASSERT_EQ(s.commands.size(), 3u);
+    EXPECT_EQ(std::get<SetVariable>(s.commands[0].action).token, 109u);
+    EXPECT_EQ(std::get<SetVariable>(s.commands[0].action).value, 16.0);
+    EXPECT_EQ(std::get<SetVariable>(s.commands[1].action).value, -31.0);
+    EXPECT_EQ(std::get<ExpectValue>(s.commands[2].action).value, 10000.0);
+    // The same readers serve the live panel's number fields.
+    EXPECT_EQ(parse_value("0x150"), std::optional<double>(336.0));
+    EXPECT_EQ(parse_value("+2.5"), std::optional<double>(2.5));
+    EXPECT_TRUE(std::isnan(parse_value("nan").value_or(0)));
+    EXPECT_EQ(parse_value("-inf"), std::optional<double>(-INFINITY));
+    EXPECT_EQ(parse_whole_number("-0x10"), std::optional<int64_t>(-16));
+    for (const char* bad : {"0x", "0x1.8", "0xG", "1x10", "", "+", "--1", "0x10000000000000000"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(parse_value(bad), std::nullopt);
+    }
+    EXPECT_EQ(parse_error(head + "set 109 0x\n"), "s.scenario:3: expected a value for the variable, found '0x'");
 }
 
 TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {

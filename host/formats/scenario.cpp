@@ -21,6 +21,39 @@ ScenarioError::ScenarioError(const std::string& file, int line, const std::strin
 
 std::string Scenario::name() const { return std::filesystem::path(file).stem().string(); }
 
+std::optional<int64_t> parse_whole_number(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::optional<double> parse_value(std::string_view text) {
+    // A value may be written as a token is, in 0x hexadecimal; from_chars would stop at the x.
+    const std::string_view digits = text.substr(!text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0);
+    if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        const std::optional<int64_t> whole = parse_whole_number(text);
+        return whole ? std::optional<double>(static_cast<double>(*whole)) : std::nullopt;
+    }
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 namespace {
 
 struct Word {
@@ -126,7 +159,7 @@ public:
     // Decimal or 0x-hexadecimal, optionally signed, within [low, high].
     int64_t integer(const std::string& expected, int64_t low, int64_t high) {
         const std::string text = plain(expected);
-        std::optional<int64_t> parsed = parse_integer(text);
+        std::optional<int64_t> parsed = parse_whole_number(text);
         if (!parsed) reader_.fail("expected " + expected + ", found '" + text + "'");
         if (*parsed < low || *parsed > high)
             reader_.fail(expected + " must lie between " + std::to_string(low) + " and " + std::to_string(high) +
@@ -140,7 +173,7 @@ public:
 
     double real(const std::string& expected) {
         const std::string text = plain(expected);
-        std::optional<double> parsed = parse_real(text);
+        std::optional<double> parsed = parse_value(text);
         if (!parsed) reader_.fail("expected " + expected + ", found '" + text + "'");
         return *parsed;
     }
@@ -158,33 +191,6 @@ public:
             reader_.fail("unexpected '" + words_[next_].text + "' at the end of the '" + command_ + "' command");
     }
 
-    static std::optional<int64_t> parse_integer(std::string_view text) {
-        bool negative = false;
-        if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-            negative = text[0] == '-';
-            text.remove_prefix(1);
-        }
-        int base = 10;
-        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-            base = 16;
-            text.remove_prefix(2);
-        }
-        if (text.empty() || text.size() > 16) return std::nullopt;
-        int64_t value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-        return negative ? -value : value;
-    }
-
-    static std::optional<double> parse_real(std::string_view text) {
-        if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-        if (text.empty()) return std::nullopt;
-        double value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-        return value;
-    }
-
 private:
     const LineReader& reader_;
     std::vector<Word> words_;
@@ -196,8 +202,8 @@ KeyEvent parse_key_event(const LineReader& reader, const std::string& word) {
     const auto equals = word.find('=');
     if (equals == std::string::npos)
         reader.fail("expected a key event as ID=VALUE (e.g. 0x1024C=1000), found '" + word + "'");
-    const auto id = Arguments::parse_integer(std::string_view(word).substr(0, equals));
-    const auto value = Arguments::parse_integer(std::string_view(word).substr(equals + 1));
+    const auto id = parse_whole_number(std::string_view(word).substr(0, equals));
+    const auto value = parse_whole_number(std::string_view(word).substr(equals + 1));
     if (!id || *id < 0 || *id > 0xFFFFFFFFll)
         reader.fail("expected a key event id before '=' in '" + word + "'");
     if (!value || *value < std::numeric_limits<int32_t>::min() || *value > 0xFFFFFFFFll)

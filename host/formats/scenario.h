@@ -112,6 +112,12 @@ struct Scenario {
     std::string name() const;
 };
 
+// The numbers a scenario writes, for every reader that takes what a scenario takes. A
+// whole number: decimal or 0x hexadecimal, optionally signed, at most 16 digits.
+std::optional<int64_t> parse_whole_number(std::string_view text);
+// A value: such a whole number, or a decimal real (2.5, -1e3), nan, inf or -inf.
+std::optional<double> parse_value(std::string_view text);
+
 // Parses scenario text; `file` is used only in messages. Throws ScenarioError.
 Scenario parse_scenario(std::string_view text, const std::string& file);
 // Reads and parses a file. Throws ScenarioError (line 0 when the file cannot be read).

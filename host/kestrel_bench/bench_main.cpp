@@ -84,9 +84,10 @@ void add_out(CLI::App& command, Options& options) {
 }
 
 void add_scale(CLI::App& command, Options& options, Command which) {
-    command.add_option("--scale", options.scale,
-                       "draw every gauge pixel as N by N pixels: 1, 2 or 4 (default " +
-                           std::to_string(default_scale(which)) + ")")
+    // The live panel's page picks the scale that fits its window; --scale fixes it.
+    const std::string fallback = which == Command::serve ? std::string("the largest at which the gauges fit the window")
+                                                         : std::to_string(default_scale(which));
+    command.add_option("--scale", options.scale, "draw every gauge pixel as N by N pixels: 1, 2 or 4 (default " + fallback + ")")
         ->type_name("N")
         ->check(one_of_scales());
 }

@@ -48,9 +48,23 @@ std::string box(const PixelBox& b) {
                std::to_string(b.height), ")");
 }
 
+// A text shown decoded from Windows-1252 says which stored byte its first letter beyond
+// ASCII is, so that a reader who sees "Â" knows it is the module's own byte 0xC2.
+std::string stored_byte_note(std::string_view stored) {
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(stored[i]);
+        if (byte < 0x80) continue;
+        if (i == 0) return cat(" (Windows-1252: the stored text begins with byte ", hex(byte), ")");
+        return cat(" (Windows-1252: stored byte ", std::to_string(i), " is ", hex(byte), ")");
+    }
+    return {};
+}
+
 // A name or tooltip text from a record: NULL, or quoted, checked against the bounds.
 std::string quoted(const char* text, const RecordBounds& bounds, std::string_view what) {
-    return text != nullptr ? cat("\"", cp1252_to_utf8(bounds.string(text, max_record_text, what)), "\"") : "NULL";
+    if (text == nullptr) return "NULL";
+    const std::string_view stored = bounds.string(text, max_record_text, what);
+    return cat("\"", cp1252_to_utf8(stored), "\"", stored_byte_note(stored));
 }
 
 // Names every routine by the order in which the listing first meets it.

@@ -14,11 +14,10 @@ namespace kestrel::bench {
 
 enum class Command { demo, run, render, serve, snapshot };
 
-// Defaults that differ by command: a demo and the live panel are looked at, so they draw
-// at twice the size; the live panel waits less for a module that hangs.
-inline constexpr int default_scale(Command command) {
-    return command == Command::demo || command == Command::serve ? 2 : 1;
-}
+// Defaults that differ by command: a demo is looked at, so it draws at twice the size (the
+// live panel's page picks the largest scale that fits its window); the live panel waits
+// less for a module that hangs.
+inline constexpr int default_scale(Command command) { return command == Command::demo ? 2 : 1; }
 inline constexpr double default_timeout_seconds(Command command) { return command == Command::serve ? 10 : 30; }
 inline constexpr double max_serve_timeout_seconds = 3600;
 inline constexpr int default_port = 8018;

@@ -6,10 +6,19 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
 namespace kestrel::serve {
+namespace {
+
+std::string exit_text(const bench::ChildExit& exit) {
+    if (exit.kind == bench::ChildExit::Kind::signalled) return "the host was " + exit.describe();
+    return "the host exited with status " + std::to_string(exit.code);
+}
+
+}  // namespace
 
 HostSession::HostSession(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                          const std::filesystem::path& log) {
@@ -20,28 +29,32 @@ HostSession::HostSession(const std::vector<std::string>& argv, const std::vector
     }
 }
 
+std::optional<std::string> HostSession::ended() {
+    if (!child_->running()) return "the host is not running";
+    if (const std::optional<bench::ChildExit> exit = child_->poll()) {
+        child_->close_pipes();
+        return exit_text(*exit);
+    }
+    return std::nullopt;
+}
+
 std::string HostSession::exit_description() {
     if (!child_->running()) return "the host is not running";
     // The child closed its output; give it a moment to finish exiting.
     for (int i = 0; i < 50; ++i) {
-        if (const std::optional<bench::ChildExit> exit = child_->poll()) {
-            if (exit->kind == bench::ChildExit::Kind::signalled) return "the host was " + exit->describe();
-            return "the host exited with status " + std::to_string(exit->code);
-        }
+        if (const std::optional<bench::ChildExit> exit = child_->poll()) return exit_text(*exit);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return "the host closed its output";
+    return "the host closed its output but did not exit";
 }
 
-void HostSession::fail(const std::string& what, bool describe_exit) {
-    std::string message = what;
-    if (describe_exit && child_->running()) message += "; " + exit_description();
+void HostSession::fail(const std::string& what) {
     child_->close_pipes();
     child_->stop();
-    throw HostGone(message);
+    throw HostGone(what);
 }
 
-nlohmann::json HostSession::read_answer(std::chrono::duration<double> timeout) {
+nlohmann::json HostSession::read_answer(std::chrono::duration<double> timeout, const std::atomic<bool>& abandon) {
     if (child_->output() < 0) throw HostGone("the host is not running");
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -56,35 +69,37 @@ nlohmann::json HostSession::read_answer(std::chrono::duration<double> timeout) {
                 fail("the host answered something that is not JSON: " + line.substr(0, 200));
             }
         }
-        if (buffer_.size() > max_answer_bytes) fail("the host's answer is longer than " + std::to_string(max_answer_bytes) + " bytes");
+        if (buffer_.size() > max_answer_bytes)
+            fail("the host's answer is longer than " + std::to_string(max_answer_bytes) + " bytes");
+        if (abandon) fail("the host was stopped for a restart");
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             fail("no answer within " + std::to_string(static_cast<int>(timeout.count())) +
-                     " s: the module hangs, and its host was stopped",
-                 false);
+                 " s (the module hangs), so the host was stopped");
         pollfd poller{child_->output(), POLLIN, 0};
-        const int ready = ::poll(&poller, 1, static_cast<int>(left.count()));
+        const int ready = ::poll(&poller, 1, static_cast<int>(std::min(left, abandon_check_period).count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) continue;
         char chunk[65536];
         const ssize_t got = ::read(child_->output(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) fail("the host stopped answering");
+        if (got <= 0) fail(exit_description());
         buffer_.append(chunk, static_cast<std::size_t>(got));
     }
 }
 
-nlohmann::json HostSession::request(const std::string& line, std::chrono::duration<double> timeout) {
+nlohmann::json HostSession::request(const std::string& line, std::chrono::duration<double> timeout,
+                                    const std::atomic<bool>& abandon) {
     if (child_->input() < 0) throw HostGone("the host is not running");
     const std::string text = line + "\n";
     std::size_t written = 0;
     while (written < text.size()) {
         const ssize_t done = ::write(child_->input(), text.data() + written, text.size() - written);
         if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) fail("the host no longer reads its commands");
+        if (done <= 0) fail(exit_description());
         written += static_cast<std::size_t>(done);
     }
-    return read_answer(timeout);
+    return read_answer(timeout, abandon);
 }
 
 }  // namespace kestrel::serve

@@ -3,9 +3,11 @@
 // limit. A crash or hang ends the child, not the bench.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,7 +18,8 @@
 
 namespace kestrel::serve {
 
-// The child is gone (crashed, hung and stopped, or exited); what() says how.
+// The child is gone (crashed, hung and stopped, or exited); what() says how, as in "the
+// host was killed by signal 9 (Killed)", without the command it was given.
 class HostGone : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -30,13 +33,18 @@ public:
                 const std::filesystem::path& log);
 
     // The next answer line, parsed. Throws HostGone (and stops the child) on end of
-    // output, a time-out, an over-long line or one that is not JSON.
-    nlohmann::json read_answer(std::chrono::duration<double> timeout);
+    // output, a time-out, an over-long line, one that is not JSON, or when `abandon` turns
+    // true while it waits (the page asked for a restart).
+    nlohmann::json read_answer(std::chrono::duration<double> timeout, const std::atomic<bool>& abandon);
     // Sends one command line and reads its answer.
-    nlohmann::json request(const std::string& line, std::chrono::duration<double> timeout);
+    nlohmann::json request(const std::string& line, std::chrono::duration<double> timeout,
+                           const std::atomic<bool>& abandon);
+    // How the child ended, if it has ended since the last command: "the host was killed by
+    // signal 9 (Killed)" or "the host exited with status 3". Never waits.
+    std::optional<std::string> ended();
 
 private:
-    [[noreturn]] void fail(const std::string& what, bool describe_exit = true);
+    [[noreturn]] void fail(const std::string& what);
     std::string exit_description();
 
     std::unique_ptr<bench::ChildProcess> child_;
@@ -45,5 +53,7 @@ private:
 
 // Answers longer than this are not ones the session writes.
 inline constexpr std::size_t max_answer_bytes = 8 << 20;
+// The longest a wait for an answer goes without looking whether the page asked to abandon it.
+inline constexpr std::chrono::milliseconds abandon_check_period{50};
 
 }  // namespace kestrel::serve

@@ -99,11 +99,13 @@ LivePanel::LivePanel(PanelSettings settings, ServedModule module, bench::Host ho
     fs::create_directories(settings_.out / "sessions");
     work_ = settings_.out / "sessions" / ("live-" + std::to_string(getpid()));
     fs::create_directories(work_);
+    std::lock_guard talking(host_mutex_);
     start();
 }
 
 LivePanel::~LivePanel() {
     stopping_ = true;
+    abandon_ = true;
     if (ticker_.joinable()) ticker_.join();
 }
 
@@ -120,8 +122,10 @@ json LivePanel::info() {
     out["loaded"] = display_path(module_.loaded);
     out["pictures"] = display_path(module_.pictures);
     out["host"] = host_.description();
-    out["scale"] = settings_.scale;
+    out["scale"] = settings_.scale ? json(*settings_.scale) : json(nullptr);
+    out["scales"] = panel_scales;
     out["rate"] = updates_per_second;
+    out["timeout"] = settings_.timeout_seconds;
     out["modifier"] = "Shift";
     out["gauges"] = json::array();
     for (std::size_t i = 0; i < gauges_.size(); ++i)
@@ -134,11 +138,18 @@ json LivePanel::state(uint64_t log_since) {
     std::lock_guard lock(mutex_);
     json out;
     out["running"] = running_;
+    out["starting"] = starting_;
     out["reason"] = reason_;
     out["playing"] = playing_;
     out["updates"] = updates_;
     out["serial"] = serial_;
     out["steps"] = recorder_.size();
+    out["last_finished"] = last_finished_;
+    // A command the host has not answered yet: the page says so once it takes long.
+    out["busy"] = nullptr;
+    if (busy_)
+        out["busy"] = {{"command", busy_->command},
+                       {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - busy_->since).count()}};
     out["vars"] = json::array();
     for (const auto& [token, value] : vars_) out["vars"].push_back({{"token", token}, {"value", exact_number(value)}});
     // What the read-outs show, by element label, as text the page can print.
@@ -155,10 +166,17 @@ json LivePanel::state(uint64_t log_since) {
     return out;
 }
 
-std::vector<uint8_t> LivePanel::frame_png(std::size_t gauge) {
-    std::lock_guard lock(mutex_);
-    require_gauge(gauge);
-    return picture::encode_png(render(gauge));
+std::vector<uint8_t> LivePanel::frame_png(std::size_t gauge, int scale) {
+    std::vector<trace::ElementState> states;
+    uint64_t updates = 0;
+    {
+        std::lock_guard lock(mutex_);
+        require_gauge(gauge);
+        states = states_.at(gauge);
+        updates = updates_;
+    }
+    // Drawn outside the state lock: a large frame must not hold up the page's polls.
+    return picture::encode_png(render(gauge, states, updates, scale));
 }
 
 void LivePanel::set_playing(bool playing) {
@@ -169,15 +187,15 @@ void LivePanel::set_playing(bool playing) {
 }
 
 void LivePanel::step() {
-    std::lock_guard lock(mutex_);
-    require_running();
-    playing_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        require_running();
+        playing_ = false;
+    }
     command("0 update 1", "update 1", std::nullopt, 1);
 }
 
 void LivePanel::click(std::size_t gauge, int x, int y, bool modifier) {
-    std::lock_guard lock(mutex_);
-    require_running();
     require_gauge(gauge);
     const scenario::Click click{x, y, 0};
     if (!scenario::click_on_gauge(click, sizes_[gauge].first, sizes_[gauge].second))
@@ -189,31 +207,31 @@ void LivePanel::click(std::size_t gauge, int x, int y, bool modifier) {
 }
 
 void LivePanel::call_service(std::size_t gauge, int32_t id) {
-    std::lock_guard lock(mutex_);
-    require_running();
     require_gauge(gauge);
     const std::string line = "service " + std::to_string(id);
     command(std::to_string(gauge) + " " + line, line, gauge, 0);
 }
 
 void LivePanel::set_variable(uint32_t token, double value) {
-    std::lock_guard lock(mutex_);
-    require_running();
-    const std::string line = "set " + hex_word(token) + " " + exact_number(value);
+    // Tokens in decimal, as the README's and the demo's scenarios write them.
+    const std::string line = "set " + std::to_string(token) + " " + exact_number(value);
     command("0 " + line, line, std::nullopt, 0);
 }
 
 void LivePanel::send_key(uint32_t id, uint32_t value) {
-    std::lock_guard lock(mutex_);
-    require_running();
-    const std::string line = "key " + hex_word(id) + " " + hex_word(value);
-    note("the page sent " + scenario::format_key_event({id, value}) + " to the " + std::to_string(listeners_) +
-         " listener(s)");
+    const std::string line = "key " + hex_word(id) + " " + std::to_string(static_cast<int32_t>(value));
+    {
+        std::lock_guard lock(mutex_);
+        note("the page sent " + scenario::format_key_event({id, value}) + " to the " + std::to_string(listeners_) +
+             " listener(s)");
+    }
     command("0 " + line, line, std::nullopt, 0);
 }
 
 void LivePanel::restart() {
-    std::lock_guard lock(mutex_);
+    abandon_ = true;  // a command that hangs gives up within abandon_check_period
+    std::lock_guard talking(host_mutex_);
+    abandon_ = false;
     start();
 }
 
@@ -233,6 +251,7 @@ json LivePanel::record(std::size_t gauge) {
 }
 
 void LivePanel::require_running() const {
+    if (starting_) throw Refusal{409, "the module's host is starting; wait a moment"};
     if (!running_) throw Refusal{409, "the module's host is not running: " + reason_ + " (restart it)"};
 }
 
@@ -240,20 +259,34 @@ void LivePanel::require_gauge(std::size_t gauge) const {
     if (gauge >= gauges_.size()) throw Refusal{400, "no gauge " + std::to_string(gauge)};
 }
 
-// (Re)starts the host; a failure leaves the panel stopped with the reason shown.
+std::string LivePanel::history() const {
+    return last_finished_.empty() ? "it had finished no command since it started"
+                                  : "the last command it finished was '" + last_finished_ + "'";
+}
+
+// (Re)starts the host, with host_mutex_ held; a failure leaves the panel stopped with the
+// reason shown.
 void LivePanel::start() {
     session_.reset();
-    running_ = false;
-    playing_ = false;
-    recorder_.clear();
-    updates_ = 0;
-    vars_.clear();
-    ++serial_;
+    {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        starting_ = true;
+        playing_ = false;
+        busy_.reset();
+        recorder_.clear();
+        recording_full_ = false;
+        last_finished_.clear();
+        reason_.clear();
+        updates_ = 0;
+        vars_.clear();
+        ++serial_;
+    }
     try {
-        session_ = std::make_unique<HostSession>(
+        auto session = std::make_unique<HostSession>(
             host_.command({"session", module_.loaded.string(), "--gauge-info", work_.string()}), host_.environment,
             work_ / "host.log");
-        const json greeting = session_->read_answer(std::chrono::duration<double>(start_timeout_seconds));
+        const json greeting = session->read_answer(std::chrono::duration<double>(start_timeout_seconds), abandon_);
         if (!greeting.value("ok", false)) throw HostGone(greeting.value("error", std::string("the host refused the module")));
         if (gauges_.empty()) {
             for (std::size_t i = 0; i < greeting.at("gauges").size(); ++i) {
@@ -263,28 +296,51 @@ void LivePanel::start() {
             }
             areas_ = greeting.at("gauges");
         }
-        const json first = session_->read_answer(std::chrono::duration<double>(settings_.timeout_seconds));
+        const json first = session->read_answer(std::chrono::duration<double>(settings_.timeout_seconds), abandon_);
+        std::lock_guard lock(mutex_);
         apply(first);
         if (sizes_.empty())
             for (std::size_t i = 0; i < gauges_.size(); ++i) {
-                const picture::Image image = render(i);
-                sizes_.emplace_back(image.width() / settings_.scale, image.height() / settings_.scale);
+                const picture::Image image = render(i, states_.at(i), updates_, 1);
+                sizes_.emplace_back(image.width(), image.height());
             }
+        session_ = std::move(session);
         running_ = true;
-        reason_.clear();
+        starting_ = false;
         note("host started: " + display_path(module_.loaded));
     } catch (const std::exception& error) {
         session_.reset();
-        reason_ = error.what();
-        note("host stopped: " + reason_);
-        if (gauges_.empty()) throw;
+        {
+            std::lock_guard lock(mutex_);
+            starting_ = false;
+            reason_ = error.what();
+            note("host stopped: " + reason_);
+            ++serial_;
+        }
+        if (gauges_.empty() || sizes_.empty()) throw;
     }
 }
 
-picture::Image LivePanel::render(std::size_t gauge) {
+// Ends the host session, with host_mutex_ held, and says why: what happened, the command
+// it happened during (none: while the host waited for one), and the last one it finished.
+void LivePanel::stop_host(const std::string& what, const std::optional<std::string>& during) {
+    session_.reset();
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    playing_ = false;
+    busy_.reset();
+    reason_ = what + (during ? ", during '" + *during + "'" : std::string(" while it waited for a command")) + "; " +
+              history();
+    note("host stopped: " + reason_);
+    ++serial_;
+}
+
+picture::Image LivePanel::render(std::size_t gauge, const std::vector<trace::ElementState>& states, uint64_t updates,
+                                 int scale) {
+    std::lock_guard lock(render_mutex_);
     picture::Renderer renderer(pictures_, *face_);
-    trace::Frame frame{"live", 0, updates_, states_.at(gauge)};
-    return renderer.render(gauges_[gauge], frame, {settings_.scale});
+    trace::Frame frame{"live", 0, updates, states};
+    return renderer.render(gauges_[gauge], frame, {scale});
 }
 
 void LivePanel::note(const std::string& text) {
@@ -292,77 +348,115 @@ void LivePanel::note(const std::string& text) {
     while (log_.size() > max_log_entries) log_.pop_front();
 }
 
-// Takes an answer's state; returns the key events each gauge sent.
+// Takes an answer's state, with mutex_ held; returns the key events each gauge sent.
 GaugeKeys LivePanel::apply(const json& answer) {
     GaugeKeys sent;
     const json& gauges = answer.at("gauges");
     if (gauges.size() != gauges_.size()) throw HostGone("the host answered for a different number of gauges");
-    states_.clear();
+    GaugeStates states;
     for (std::size_t i = 0; i < gauges.size(); ++i) {
-        states_.push_back(element_states(gauges[i]));
-        if (states_.back().size() != gauges_[i].elements.size())
+        states.push_back(element_states(gauges[i]));
+        if (states.back().size() != gauges_[i].elements.size())
             throw HostGone("the host answered for a different number of elements");
         sent.emplace_back();
         for (const json& event : gauges[i].at("sent"))
             sent.back().push_back({event.at(0).get<uint32_t>(), event.at(1).get<uint32_t>()});
     }
+    std::vector<std::pair<uint32_t, double>> vars;
+    for (const json& pair : answer.at("vars")) vars.emplace_back(pair.at(0).get<uint32_t>(), answer_number(pair.at(1)));
+    states_ = std::move(states);
+    vars_ = std::move(vars);
     updates_ = answer.at("updates").get<uint64_t>();
     listeners_ = answer.at("listeners").get<std::size_t>();
-    vars_.clear();
-    for (const json& pair : answer.at("vars")) vars_.emplace_back(pair.at(0).get<uint32_t>(), answer_number(pair.at(1)));
     ++serial_;
     return sent;
 }
 
-// Sends one command; records it; a dead host stops the panel with the reason.
+// Sends one command and records it. A host that is gone, or goes during the command,
+// stops the panel with the reason, and the command is refused with it.
 void LivePanel::command(const std::string& line, const std::string& scenario_line, std::optional<std::size_t> gauge,
                         uint64_t updates) {
+    std::lock_guard talking(host_mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        require_running();
+        busy_ = Busy{scenario_line, std::chrono::steady_clock::now()};
+    }
+    const auto refuse_stopped = [this] {
+        std::lock_guard lock(mutex_);
+        return Refusal{409, reason_};
+    };
+    // A host that ended since the last command is not blamed on this one.
+    if (const std::optional<std::string> ended = session_->ended()) {
+        stop_host(*ended, std::nullopt);
+        throw refuse_stopped();
+    }
     json answer;
     try {
-        answer = session_->request(line, std::chrono::duration<double>(settings_.timeout_seconds + updates / 4.0));
-        if (!answer.value("ok", false)) {
-            const std::string error = answer.value("error", std::string("refused"));
-            if (answer.value("fatal", false)) throw HostGone("the module broke a host rule: " + error);
-            throw Refusal{400, error};
-        }
-        GaugeKeys sent = apply(answer);
-        for (std::size_t g = 0; g < sent.size(); ++g)
-            for (const scenario::KeyEvent& event : sent[g])
-                note(gauges_[g].gauge + " sent " + scenario::format_key_event(event) + " during '" + scenario_line +
-                     "', delivered to " + std::to_string(listeners_) + " listener(s)");
-        if (!recorder_.remember(scenario_line, gauge, updates, states_, std::move(sent)) && !recording_full_) {
-            note("the recording is full: later steps are not recorded");
-            recording_full_ = true;
-        }
+        answer = session_->request(line, std::chrono::duration<double>(settings_.timeout_seconds + updates / 4.0), abandon_);
+        if (!answer.value("ok", false) && answer.value("fatal", false))
+            throw HostGone("the module broke a host rule: " + answer.value("error", std::string("refused")));
     } catch (const HostGone& gone) {
-        session_.reset();
-        running_ = false;
-        playing_ = false;
-        reason_ = std::string(gone.what()) + ", during '" + scenario_line + "'";
-        note("host stopped: " + reason_);
-        ++serial_;
-        throw Refusal{409, reason_};
+        stop_host(gone.what(), scenario_line);
+        throw refuse_stopped();
     }
+    std::string misfit;
+    {
+        std::lock_guard lock(mutex_);
+        busy_.reset();
+        if (!answer.value("ok", false)) throw Refusal{400, answer.value("error", std::string("refused"))};
+        try {
+            GaugeKeys sent = apply(answer);
+            last_finished_ = scenario_line;
+            for (std::size_t g = 0; g < sent.size(); ++g)
+                for (const scenario::KeyEvent& event : sent[g])
+                    note(gauges_[g].gauge + " sent " + scenario::format_key_event(event) + " during '" + scenario_line +
+                         "', delivered to " + std::to_string(listeners_) + " listener(s)");
+            if (!recorder_.remember(scenario_line, gauge, updates, states_, std::move(sent)) && !recording_full_) {
+                note("the recording is full: later steps are not recorded");
+                recording_full_ = true;
+            }
+            return;
+        } catch (const std::exception& error) {
+            misfit = error.what();
+        }
+    }
+    // An answer of the wrong shape: this host is not one the bench can follow.
+    stop_host("the host's answer does not fit its gauges (" + misfit + ")", scenario_line);
+    throw refuse_stopped();
 }
 
-// Runs updates at the host's rate while playing; a slow host gets them in batches.
+// Runs updates at the host's rate while playing (a slow host gets them in batches), and
+// between commands looks whether the host ended, so that the page learns of it at once.
 void LivePanel::tick() {
     const auto period = std::chrono::microseconds(1'000'000 / updates_per_second);
     while (!stopping_) {
         std::this_thread::sleep_for(period);
-        std::lock_guard lock(mutex_);
-        if (!playing_ || !running_) continue;
-        const auto now = std::chrono::steady_clock::now();
-        auto due = static_cast<uint64_t>((now - last_tick_) / period);
-        if (due == 0) continue;
-        due = std::min<uint64_t>(due, updates_per_second);
-        last_tick_ = now;
+        uint64_t due = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (playing_ && running_) {
+                const auto now = std::chrono::steady_clock::now();
+                due = std::min<uint64_t>(static_cast<uint64_t>((now - last_tick_) / period), updates_per_second);
+                if (due > 0) last_tick_ = now;
+            }
+        }
+        if (due == 0) {
+            watch();
+            continue;
+        }
         try {
             command("0 update " + std::to_string(due), "update " + std::to_string(due), std::nullopt, due);
         } catch (const Refusal&) {
             // The panel is stopped and says why; the page offers a restart.
         }
     }
+}
+
+void LivePanel::watch() {
+    std::unique_lock talking(host_mutex_, std::try_to_lock);
+    if (!talking.owns_lock() || !session_) return;  // a command is in flight: it will notice
+    if (const std::optional<std::string> ended = session_->ended()) stop_host(*ended, std::nullopt);
 }
 
 }  // namespace kestrel::serve

@@ -1,6 +1,6 @@
 // The live module behind the panel: the child host session, what its gauges last showed,
 // the log the page reads, the recorder, and the ticker that runs updates at the host's
-// rate while playing. Everything is behind one lock; the routes call it from any thread.
+// rate while playing and notices a host that ended. The routes call it from any thread.
 #pragma once
 
 #include <atomic>
@@ -47,10 +47,17 @@ ServedModule served_module(const std::string& argument, const bench::Options& op
 
 struct PanelSettings {
     std::filesystem::path out;  // sessions are written under out/sessions/
-    int scale = 2;
+    std::optional<int> scale;   // the scale the page starts at; none: the largest that fits
     double timeout_seconds = 10;  // a command's time limit
 };
 
+// The scales a frame is drawn at, as the renderer takes them.
+inline constexpr int panel_scales[] = {1, 2, 4};
+
+// The live module behind the panel. Two locks: `host_mutex_` lets one command at a time
+// talk to the host (a slow or hung one holds it), `mutex_` guards what the page reads and
+// is held only briefly, so that the page keeps learning what happens while the host is
+// busy. Where both are taken, host_mutex_ comes first.
 class LivePanel {
 public:
     static constexpr int updates_per_second = 18;
@@ -61,43 +68,61 @@ public:
     LivePanel(const LivePanel&) = delete;
     LivePanel& operator=(const LivePanel&) = delete;
 
+    // Runs updates while playing, and between commands watches for a host that ended.
     void start_ticker();
 
     nlohmann::json info();
     nlohmann::json state(uint64_t log_since);
-    std::vector<uint8_t> frame_png(std::size_t gauge);
+    std::vector<uint8_t> frame_png(std::size_t gauge, int scale);
     void set_playing(bool playing);
     void step();
     void click(std::size_t gauge, int x, int y, bool modifier);
     void call_service(std::size_t gauge, int32_t id);
     void set_variable(uint32_t token, double value);
     void send_key(uint32_t id, uint32_t value);
+    // Stops the host, also one that hangs in a command, and starts it afresh.
     void restart();
     // The session so far as a scenario of one gauge, written into the sessions folder.
     nlohmann::json record(std::size_t gauge);
 
 private:
+    struct Busy {
+        std::string command;  // as the scenario writes it
+        std::chrono::steady_clock::time_point since;
+    };
+
     void require_running() const;
     void require_gauge(std::size_t gauge) const;
     void start();
-    picture::Image render(std::size_t gauge);
+    void stop_host(const std::string& what, const std::optional<std::string>& during);
+    std::string history() const;
+    picture::Image render(std::size_t gauge, const std::vector<trace::ElementState>& states, uint64_t updates, int scale);
     void note(const std::string& text);
     GaugeKeys apply(const nlohmann::json& answer);
     void command(const std::string& line, const std::string& scenario_line, std::optional<std::size_t> gauge,
                  uint64_t updates);
     void tick();
+    void watch();
 
     PanelSettings settings_;
     ServedModule module_;
     bench::Host host_;
     std::filesystem::path work_;
     picture::PictureSet pictures_;
-    std::unique_ptr<picture::TextFace> face_;
-    std::mutex mutex_;
-    std::unique_ptr<HostSession> session_;
+
+    // Written by the first start, before any other thread runs; read-only after.
     std::vector<trace::GaugeInfo> gauges_;
     nlohmann::json areas_;
     std::vector<std::pair<int, int>> sizes_;
+
+    std::mutex host_mutex_;
+    std::unique_ptr<HostSession> session_;
+    std::atomic<bool> abandon_ = false;  // a restart asks the command in flight to give up
+
+    std::mutex render_mutex_;  // one font face, which draws one text at a time
+    std::unique_ptr<picture::TextFace> face_;
+
+    std::mutex mutex_;
     GaugeStates states_;
     std::vector<std::pair<uint32_t, double>> vars_;
     std::deque<std::pair<uint64_t, std::string>> log_;
@@ -109,9 +134,13 @@ private:
     uint64_t serial_ = 0;
     std::size_t listeners_ = 0;
     bool running_ = false;
+    bool starting_ = false;
     bool playing_ = false;
+    std::optional<Busy> busy_;
+    std::string last_finished_;  // the last command the host answered, as the scenario writes it
     std::string reason_;
     std::chrono::steady_clock::time_point last_tick_;
+
     std::atomic<bool> stopping_ = false;
     std::thread ticker_;
 };

@@ -1,33 +1,58 @@
 // The routes of the live panel and the parsing of their fields. Every failure is a
-// refusal with a status and a reason in JSON, which the page shows.
+// refusal with a status and a reason in JSON, which the page shows. Numbers the user types
+// are read as a scenario reads them, so that what the page takes a scenario takes too.
 #include "panel_routes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <string_view>
+#include <limits>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "panel_replies.h"
+#include "scenario.h"
 
 namespace kestrel::serve {
 namespace {
 
 using nlohmann::json;
+using Names = std::vector<std::string_view>;  // string literals, which outlive every route
 
-// JSON for the page; text that is not UTF-8 (a message quoting module bytes) is replaced
-// rather than failing the request.
-std::string json_text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string listed(const Names& names) {
+    std::string text;
+    for (const std::string_view name : names) text.append(text.empty() ? "" : ", ").append(name);
+    return text.empty() ? "none" : text;
+}
 
-json request_body(const httplib::Request& request) {
-    if (request.body.empty()) return json::object();
+// The body: a JSON object with only the fields the call takes.
+json request_body(const httplib::Request& request, const Names& fields) {
+    json body;
     try {
-        json body = json::parse(request.body);
-        if (!body.is_object()) throw Refusal{400, "the body must be a JSON object"};
-        return body;
+        body = json::parse(request.body);
     } catch (const json::exception&) {
-        throw Refusal{400, "the body is not JSON"};
+        throw Refusal{400, "the body is not JSON (send a JSON object, {} when the call takes no fields)"};
+    }
+    if (!body.is_object()) throw Refusal{400, "the body must be a JSON object"};
+    for (const auto& [name, value] : body.items())
+        if (std::find(fields.begin(), fields.end(), name) == fields.end())
+            throw Refusal{400, "unknown field '" + name.substr(0, 40) + "' (this call takes " + listed(fields) + ")"};
+    return body;
+}
+
+// Query parameters: only those the call takes, each once; `token` is the guard's.
+void check_parameters(const httplib::Request& request, const Names& names) {
+    for (const auto& [name, value] : request.params) {
+        if (name == "token") continue;
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            throw Refusal{400, "unknown parameter '" + name.substr(0, 40) + "' (this call takes " + listed(names) + ")"};
+        if (request.get_param_value_count(name.c_str()) > 1) throw Refusal{400, "parameter '" + name + "' is given twice"};
     }
 }
 
+// A field the page sets itself (a gauge index, a pixel): a JSON whole number.
 int64_t integer_field(const json& body, const char* name, int64_t low, int64_t high) {
     if (!body.contains(name)) throw Refusal{400, std::string("missing field '") + name + "'"};
     const json& value = body.at(name);
@@ -40,33 +65,35 @@ int64_t integer_field(const json& body, const char* name, int64_t low, int64_t h
 
 std::size_t gauge_field(const json& body) { return static_cast<std::size_t>(integer_field(body, "gauge", 0, 255)); }
 
-// A whole number in decimal or 0x hexadecimal, as scenarios write tokens.
-uint32_t word_text(const json& body, const char* name, uint32_t low) {
-    if (!body.contains(name) || !body.at(name).is_string()) throw Refusal{400, std::string("field '") + name + "' must be a string"};
-    std::string text = body.at(name).get<std::string>();
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.erase(0, 2);
-    }
-    uint64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || number < low || number > 0xFFFFFFFFull)
-        throw Refusal{400, std::string("field '") + name + "' must be a whole number from " + std::to_string(low) +
-                               " to 0xFFFFFFFF"};
-    return static_cast<uint32_t>(number);
+// A field the user types: the text as a scenario would hold it.
+std::string typed_field(const json& body, const char* name) {
+    if (!body.contains(name) || !body.at(name).is_string())
+        throw Refusal{400, std::string("field '") + name + "' must be a string, the number as a scenario writes it"};
+    return body.at(name).get<std::string>();
 }
 
-double real_text(const json& body, const char* name) {
-    if (!body.contains(name) || !body.at(name).is_string()) throw Refusal{400, std::string("field '") + name + "' must be a string"};
-    std::string text = body.at(name).get<std::string>();
-    if (!text.empty() && text[0] == '+') text.erase(0, 1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        throw Refusal{400, "'" + body.at(name).get<std::string>().substr(0, 40) +
-                               "' is not a number (write digits, nan, inf or -inf)"};
-    return value;
+// A whole number as a scenario's token, id or key value: decimal or 0x hexadecimal.
+int64_t whole_text(const json& body, const char* name, const std::string& what, int64_t low, int64_t high) {
+    const std::string text = typed_field(body, name);
+    const std::optional<int64_t> number = scenario::parse_whole_number(text);
+    if (!number)
+        throw Refusal{400, "'" + text.substr(0, 40) + "' is not " + what + ": write a whole number, in decimal (336) or hexadecimal (0x150)"};
+    if (*number < low || *number > high)
+        throw Refusal{400, what + " must lie between " + std::to_string(low) + " and " + std::to_string(high) + ", found '" +
+                               text.substr(0, 40) + "'"};
+    return *number;
+}
+
+double value_text(const json& body, const char* name) {
+    const std::string text = typed_field(body, name);
+    const std::optional<double> value = scenario::parse_value(text);
+    if (!value)
+        throw Refusal{400, "'" + text.substr(0, 40) + "' is not a number: write 2.5, -1e3, 0x10, nan, inf or -inf"};
+    return *value;
+}
+
+uint32_t word_text(const json& body, const char* name, const std::string& what) {
+    return static_cast<uint32_t>(whole_text(body, name, what, std::numeric_limits<int32_t>::min(), 0xFFFFFFFFll));
 }
 
 bool boolean_field(const json& body, const char* name) {
@@ -90,6 +117,13 @@ Number query_number(const httplib::Request& request, const char* name, Number fa
     return number;
 }
 
+int scale_parameter(const httplib::Request& request) {
+    const int scale = query_number<int>(request, "scale", 0, true);
+    if (std::find(std::begin(panel_scales), std::end(panel_scales), scale) == std::end(panel_scales))
+        throw Refusal{400, "scale must be 1, 2 or 4"};
+    return scale;
+}
+
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error(file.string() + ": the page file cannot be read");
@@ -109,90 +143,89 @@ std::vector<PageFile> read_page(const std::filesystem::path& folder) {
     return page;
 }
 
-std::vector<std::string> allowed_hosts_for(const std::string& listen, int port) {
-    const std::string suffix = std::string(":").append(std::to_string(port));
-    const std::string address = listen.find(':') != std::string::npos ? std::string("[").append(listen).append("]") : listen;
-    return {"127.0.0.1" + suffix, "localhost" + suffix, "[::1]" + suffix, address + suffix};
-}
-
-void add_routes(httplib::Server& server, LivePanel& panel, const std::vector<PageFile>& page,
-                const std::vector<std::string>& allowed_hosts) {
+void add_routes(httplib::Server& server, LivePanel& panel, const std::vector<PageFile>& page) {
     server.set_payload_max_length(max_body_bytes);
-    server.set_pre_routing_handler([&allowed_hosts](const httplib::Request& request, httplib::Response& response) {
-        // Against DNS rebinding: only the names of this machine's loopback and the
-        // listening address itself reach the panel.
-        const std::string host = request.get_header_value("Host");
-        for (const std::string& allowed : allowed_hosts)
-            if (host == allowed) return httplib::Server::HandlerResponse::Unhandled;
-        response.status = 403;
-        response.set_content("refused: Host '" + host.substr(0, 80) + "' is not this machine's panel address\n", "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
-    });
 
     // Refusals that the library makes itself (an unknown path, a body too long or without
     // its length) carry a reason too.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
         if (!response.body.empty()) return;
         std::string reason = "HTTP " + std::to_string(response.status);
         if (response.status == 413) reason = "the body is longer than " + std::to_string(max_body_bytes) + " bytes";
         else if (response.status == 404) reason = "no such page or call";
         else if (response.status == 400 || response.status == 411) reason = "malformed request (a POST needs a body with its length)";
-        response.set_content(json_text(json{{"error", reason}}), "application/json");
+        reply_refusal(request, response, Refusal{response.status, reason});
     });
     auto guarded = [](auto handler) {
         return [handler](const httplib::Request& request, httplib::Response& response) {
             try {
                 handler(request, response);
             } catch (const Refusal& refusal) {
-                response.status = refusal.status;
-                response.set_content(json_text(json{{"error", refusal.reason}}), "application/json");
+                reply_refusal(request, response, refusal);
             } catch (const std::exception& error) {
-                response.status = 500;
-                response.set_content(json_text(json{{"error", error.what()}}), "application/json");
+                reply_refusal(request, response, Refusal{500, error.what()});
             }
         };
     };
-    auto reply = [](httplib::Response& response, const json& body) { response.set_content(json_text(body), "application/json"); };
-    const json ok = {{"ok", true}};
 
     for (const PageFile& file : page) {
-        auto serve_file = [content = file.content, type = file.type](const httplib::Request&, httplib::Response& response) {
+        auto serve_file = [content = file.content, type = file.type](const httplib::Request& request,
+                                                                     httplib::Response& response) {
+            check_parameters(request, {});
             response.set_content(content, type);
         };
-        server.Get(file.path, serve_file);
-        if (file.path == "/index.html") server.Get("/", serve_file);
+        server.Get(file.path, guarded(serve_file));
+        if (file.path == "/index.html") server.Get("/", guarded(serve_file));
     }
-    server.Get("/api/info", guarded([&panel, reply](const httplib::Request&, httplib::Response& response) { reply(response, panel.info()); }));
-    server.Get("/api/state", guarded([&panel, reply](const httplib::Request& request, httplib::Response& response) {
-        reply(response, panel.state(query_number<uint64_t>(request, "log_since", 0, false)));
+    server.Get("/api/info", guarded([&panel](const httplib::Request& request, httplib::Response& response) {
+        check_parameters(request, {});
+        reply_json(response, panel.info());
+    }));
+    server.Get("/api/state", guarded([&panel](const httplib::Request& request, httplib::Response& response) {
+        check_parameters(request, {"log_since"});
+        reply_json(response, panel.state(query_number<uint64_t>(request, "log_since", 0, false)));
     }));
     server.Get("/api/frame", guarded([&panel](const httplib::Request& request, httplib::Response& response) {
-        const std::vector<uint8_t> png = panel.frame_png(query_number<std::size_t>(request, "gauge", 0, true));
-        response.set_header("Cache-Control", "no-store");
+        // The serial only makes each new frame a new address for the browser's cache.
+        check_parameters(request, {"gauge", "scale", "serial"});
+        query_number<uint64_t>(request, "serial", 0, false);
+        const std::vector<uint8_t> png =
+            panel.frame_png(query_number<std::size_t>(request, "gauge", 0, true), scale_parameter(request));
         response.set_content(std::string(png.begin(), png.end()), "image/png");
     }));
     // The page's commands: each answers {"ok": true}, or a refusal.
-    auto post = [&](const char* path, auto act) {
-        server.Post(path, guarded([&panel, act, reply, ok](const httplib::Request& request, httplib::Response& response) {
-            act(panel, request_body(request));
-            reply(response, ok);
+    auto post = [&](const char* path, Names fields, auto act) {
+        server.Post(path, guarded([&panel, fields, act](const httplib::Request& request, httplib::Response& response) {
+            check_parameters(request, {});
+            act(panel, request_body(request, fields));
+            reply_json(response, {{"ok", true}});
         }));
     };
-    post("/api/play", [](LivePanel& live, const json&) { live.set_playing(true); });
-    post("/api/pause", [](LivePanel& live, const json&) { live.set_playing(false); });
-    post("/api/step", [](LivePanel& live, const json&) { live.step(); });
-    post("/api/restart", [](LivePanel& live, const json&) { live.restart(); });
-    post("/api/click", [](LivePanel& live, const json& body) {
+    post("/api/play", {}, [](LivePanel& live, const json&) { live.set_playing(true); });
+    post("/api/pause", {}, [](LivePanel& live, const json&) { live.set_playing(false); });
+    post("/api/step", {}, [](LivePanel& live, const json&) { live.step(); });
+    post("/api/restart", {}, [](LivePanel& live, const json&) { live.restart(); });
+    post("/api/click", {"gauge", "x", "y", "modifier"}, [](LivePanel& live, const json& body) {
         live.click(gauge_field(body), static_cast<int>(integer_field(body, "x", -100000, 100000)),
                    static_cast<int>(integer_field(body, "y", -100000, 100000)), boolean_field(body, "modifier"));
     });
-    post("/api/service", [](LivePanel& live, const json& body) {
-        live.call_service(gauge_field(body), static_cast<int32_t>(integer_field(body, "id", -2147483648ll, 2147483647ll)));
+    // The ranges are a scenario's: a service id is signed, a key value any 32-bit word.
+    post("/api/service", {"gauge", "id"}, [](LivePanel& live, const json& body) {
+        live.call_service(gauge_field(body), static_cast<int32_t>(whole_text(body, "id", "a service id",
+                                                                              std::numeric_limits<int32_t>::min(),
+                                                                              std::numeric_limits<int32_t>::max())));
     });
-    post("/api/set", [](LivePanel& live, const json& body) { live.set_variable(word_text(body, "token", 1), real_text(body, "value")); });
-    post("/api/key", [](LivePanel& live, const json& body) { live.send_key(word_text(body, "id", 0), word_text(body, "value", 0)); });
-    server.Post("/api/record", guarded([&panel, reply](const httplib::Request& request, httplib::Response& response) {
-        reply(response, panel.record(gauge_field(request_body(request))));
+    post("/api/set", {"token", "value"}, [](LivePanel& live, const json& body) {
+        live.set_variable(static_cast<uint32_t>(whole_text(body, "token", "a host variable token", 0, 0xFFFFFFFFll)),
+                          value_text(body, "value"));
+    });
+    post("/api/key", {"id", "value"}, [](LivePanel& live, const json& body) {
+        live.send_key(static_cast<uint32_t>(whole_text(body, "id", "a key event id", 0, 0xFFFFFFFFll)),
+                      word_text(body, "value", "a key event value"));
+    });
+    server.Post("/api/record", guarded([&panel](const httplib::Request& request, httplib::Response& response) {
+        check_parameters(request, {});
+        reply_json(response, panel.record(gauge_field(request_body(request, {"gauge"}))));
     }));
 }
 

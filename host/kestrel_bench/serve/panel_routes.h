@@ -1,6 +1,6 @@
-// The live panel's HTTP side: the page's three files, the API routes the page calls (each
-// field checked, a bad one refused with a reason), and the Host check that keeps other web
-// pages out.
+// The live panel's HTTP side: the page's three files and the API routes the page calls,
+// each field checked and a bad one refused with a reason. Who may call them at all is the
+// request guard's business.
 #pragma once
 
 #include <filesystem>
@@ -23,13 +23,7 @@ struct PageFile {
 };
 std::vector<PageFile> read_page(const std::filesystem::path& folder);
 
-// Puts the page and the API on the server. Requests whose Host header is not one of
-// `allowed_hosts` (filled in once the port is known) are refused before any route.
-void add_routes(httplib::Server& server, LivePanel& panel, const std::vector<PageFile>& page,
-                const std::vector<std::string>& allowed_hosts);
-
-// The Host header values that reach the panel: this machine's loopback names and the
-// listening address, each with the port.
-std::vector<std::string> allowed_hosts_for(const std::string& listen, int port);
+// Puts the page and the API on the server.
+void add_routes(httplib::Server& server, LivePanel& panel, const std::vector<PageFile>& page);
 
 }  // namespace kestrel::serve

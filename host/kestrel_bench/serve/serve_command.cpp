@@ -1,19 +1,97 @@
 // Starting the live panel: the module looked up, the host chosen as `run` chooses it, the
-// page read, the port bound, and the server run until a signal stops it in order.
+// page read, the port bound for this panel alone, and the server run until a signal stops
+// it in order.
 #include "serve_command.h"
 
+#include <netdb.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "host_launcher.h"
 #include "live_panel.h"
 #include "module_lookup.h"
 #include "panel_routes.h"
+#include "request_guard.h"
 
 namespace kestrel::serve {
+namespace {
+
+// Why binding listen:port fails, found by trying it once more on a socket of our own: the
+// library says only that it failed. 0 when it would succeed now.
+int bind_error(const std::string& listen, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(listen.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || found == nullptr)
+        return EADDRNOTAVAIL;
+    int error = 0;
+    const int probe = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (probe < 0) {
+        error = errno;
+    } else {
+        const int yes = 1;
+        setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(probe, found->ai_addr, found->ai_addrlen) != 0) error = errno;
+        ::close(probe);
+    }
+    freeaddrinfo(found);
+    return error;
+}
+
+// Binds the port for this panel alone: the library's default SO_REUSEPORT would let a
+// second panel listen on it too and take half of the requests. SO_REUSEADDR only lets a
+// panel that was just stopped be started again on its port.
+int bind_exclusively(httplib::Server& server, const std::string& listen, int port) {
+    const auto last_socket = std::make_shared<int>(-1);  // the one bound is the last one tried
+    server.set_socket_options([last_socket](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        *last_socket = socket;
+    });
+    const int bound = port == 0 ? server.bind_to_any_port(listen) : (server.bind_to_port(listen, port) ? port : -1);
+    if (bound > 0) {
+        // The library listens with a backlog of 5: beyond it the kernel drops a client's
+        // connection, which the client tries again only a second later (48 clients took 1
+        // to 4 s to connect). Listening again sets the longer backlog on the same socket.
+        if (::listen(*last_socket, SOMAXCONN) != 0)
+            throw bench::UsageError("cannot listen on " + listen + ":" + std::to_string(bound) + ": " + std::strerror(errno));
+        return bound;
+    }
+    const int error = bind_error(listen, port);
+    if (error == EADDRINUSE)
+        throw bench::UsageError("port " + std::to_string(port) + " is in use (another panel?); choose one with --port, or --port 0");
+    throw bench::UsageError("cannot listen on " + listen + (port == 0 ? "" : ":" + std::to_string(port)) + ": " +
+                            (error != 0 ? std::strerror(error) : "the address cannot be used"));
+}
+
+// Slow or stalled clients hold a worker each until their read times out: a client that
+// sends half a request holds one for about two read time-outs. Measured with 48 such
+// clients and a good request beside them: the library's 8 workers and 5 s answered it
+// after 59 s, 8 and 2 s after 24 s, 16 and 2 s after 12 s, 64 workers at once (1 ms).
+void limit_clients(httplib::Server& server) {
+    server.new_task_queue = [] { return new httplib::ThreadPool(server_workers); };
+    server.set_read_timeout(read_timeout_seconds, 0);
+    server.set_write_timeout(read_timeout_seconds, 0);
+    server.set_keep_alive_timeout(read_timeout_seconds);
+}
+
+std::string address_shown(const std::string& listen, int port) {
+    const bool v6 = listen.find(':') != std::string::npos;
+    const std::string host = v6 ? (listen == "::" ? "[::1]" : "[" + listen + "]") : listen == "0.0.0.0" ? "127.0.0.1" : listen;
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+}  // namespace
 
 int serve_command(const bench::Options& options, const bench::Locations& locations) {
     std::signal(SIGPIPE, SIG_IGN);  // a child that dies mid-write must not end the bench
@@ -25,21 +103,20 @@ int serve_command(const bench::Options& options, const bench::Locations& locatio
     const std::vector<PageFile> page = read_page(locations.page());
     const bench::Host host = bench::choose_host(options, locations, std::cout);
     std::cout << "host: " << host.description() << '\n';
-    std::cout << "kestrel-bench: starting the host for " << display_path(module.loaded) << " ..." << std::endl;
-    LivePanel panel({options.out, options.scale_or_default(), options.timeout_or_default()}, module, host);
 
+    // The port first: a panel that cannot have it stops before it starts a host.
     httplib::Server server;
-    std::vector<std::string> allowed_hosts;  // filled once the port is known
-    add_routes(server, panel, page, allowed_hosts);
-    int port = options.port;
-    if (port == 0) {
-        port = server.bind_to_any_port(options.listen);
-        if (port < 0) port = 0;
-    } else if (!server.bind_to_port(options.listen, port)) {
-        port = 0;
-    }
-    if (port == 0) throw bench::UsageError("cannot listen on " + options.listen + ":" + std::to_string(options.port));
-    allowed_hosts = allowed_hosts_for(options.listen, port);
+    limit_clients(server);
+    const int port = bind_exclusively(server, options.listen, options.port);
+    AccessRules rules;
+    rules.hosts = allowed_hosts_for(options.listen, port);
+    if (!is_loopback_address(options.listen)) rules.token = new_access_token();
+    rules.cookie = "kestrel-panel-" + std::to_string(port);
+    add_request_guard(server, rules);
+
+    std::cout << "kestrel-bench: starting the host for " << display_path(module.loaded) << " ..." << std::endl;
+    LivePanel panel({options.out, options.scale, options.timeout_or_default()}, module, host);
+    add_routes(server, panel, page);
 
     // Ctrl+C or a TERM signal stops the server in order, so that the host is stopped with
     // it; the signals are taken by one thread, blocked in every other (the host's child
@@ -56,10 +133,12 @@ int serve_command(const bench::Options& options, const bench::Locations& locatio
     });
     signal_waiter.detach();
     panel.start_ticker();
-    const bool v6 = options.listen.find(':') != std::string::npos;
-    std::cout << "kestrel-bench: the live panel of " << module.loaded.filename().string() << " is at http://"
-              << (v6 ? "[" + options.listen + "]" : options.listen == "0.0.0.0" ? std::string("127.0.0.1") : options.listen)
-              << ":" << port << "/" << std::endl;
+    const std::string token = rules.token.empty() ? "" : "?token=" + rules.token;
+    std::cout << "kestrel-bench: the live panel of " << module.loaded.filename().string() << " is at "
+              << address_shown(options.listen, port) << token << std::endl;
+    if (!rules.token.empty())
+        std::cout << "kestrel-bench: it listens on " << options.listen
+                  << ", beyond this machine, and answers only requests with this token (a cookie keeps it)" << std::endl;
     server.listen_after_bind();
     std::cout << "kestrel-bench: the live panel stopped" << std::endl;
     return 0;

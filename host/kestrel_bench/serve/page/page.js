@@ -1,17 +1,48 @@
 // The live panel's page: polls the bench for the state at the host's update rate, redraws
-// a gauge when the bench has a new frame, outlines click areas under the pointer and
-// sends clicks, host variables, key events and the controls to the bench.
+// a gauge when the bench has a new frame, picks the largest scale that fits the window,
+// shows the click area and tooltip under the pointer and sends clicks, host variables,
+// key events and the controls to the bench.
 "use strict";
 
 const cursorNames = {
   "-1": "no cursor", 1: "cursor 1: step up", 2: "cursor 2: step down", 4: "cursor 4: push", 5: "cursor 5: push",
 };
 const cssCursors = { 1: "e-resize", 2: "w-resize", 4: "pointer", 5: "pointer" };
+// A command the host has not answered for this long is shown as waiting, with Restart.
+const slowAnswerSeconds = 0.5;
 
 let info = null;
+let lastState = null;
 let lastSerial = -1;
 let logSince = 0;
+let scale = 1;
+let scaleChosen = false;
 const editing = new Set();
+
+// Numbers as the README and scenarios write them: decimal, with hex beside.
+const hex = (number) => "0x" + number.toString(16).toUpperCase();
+const both = (number) => `${number} (${hex(number)})`;
+
+// Windows-1252, the code page of the module's texts, from the browser's own decoder: the
+// stored byte behind each character the page shows.
+const cp1252Bytes = (() => {
+  const high = Uint8Array.from({ length: 128 }, (_, i) => 128 + i);
+  return new Map([...new TextDecoder("windows-1252").decode(high)].map((char, i) => [char, 128 + i]));
+})();
+
+// Which stored byte the first character beyond ASCII is, so that an "Â" is read as the
+// module's own byte 0xC2 and not as a fault of the page.
+function storedByteNote(text) {
+  const chars = [...text];
+  for (let i = 0; i < chars.length; i++) {
+    if (chars[i].codePointAt(0) < 0x80) continue;
+    const byte = cp1252Bytes.get(chars[i]);
+    if (byte === undefined) return `character ${i} stands for a byte Windows-1252 leaves unassigned`;
+    return i === 0 ? `Windows-1252: the stored text begins with byte ${hex(byte)}`
+                   : `Windows-1252: stored byte ${i} is ${hex(byte)}`;
+  }
+  return null;
+}
 
 async function api(path, body) {
   const response = await fetch(path, body === undefined ? {} : {
@@ -24,6 +55,10 @@ async function api(path, body) {
 
 function showError(error) {
   document.getElementById("error").textContent = error ? String(error.message || error) : "";
+}
+
+function showNotice(text) {
+  document.getElementById("notice").textContent = text || "";
 }
 
 async function act(path, body) {
@@ -64,6 +99,42 @@ function areaAt(gauge, x, y) {
   return { child, helper };
 }
 
+// The tooltip beside the pointer, turned to the pointer's other side near the window's edges.
+function showPointerTip(lines, event) {
+  const tip = document.getElementById("pointer-tip");
+  tip.replaceChildren(...lines.map((line) => Object.assign(document.createElement("div"), { textContent: line })));
+  tip.hidden = false;
+  const gap = 16;
+  const box = tip.getBoundingClientRect();
+  let left = event.clientX + gap;
+  let top = event.clientY + gap;
+  if (left + box.width > window.innerWidth - 4) left = event.clientX - gap - box.width;
+  if (top + box.height > window.innerHeight - 4) top = event.clientY - gap - box.height;
+  tip.style.left = Math.max(4, left) + "px";
+  tip.style.top = Math.max(4, top) + "px";
+}
+
+// The largest scale at which the widest gauge fits the room the gauges have.
+function fittingScale() {
+  const room = document.getElementById("gauges").clientWidth;
+  const widest = Math.max(...info.gauges.map((gauge) => gauge.width));
+  let best = info.scales[0];
+  for (const each of info.scales) if (widest * each <= room) best = each;
+  return best;
+}
+
+function applyScale(chosen) {
+  scale = chosen;
+  document.getElementById("scale").value = String(scale);
+  info.gauges.forEach((gauge, index) => {
+    const img = document.querySelector(`#gauge-${index} img`);
+    img.width = gauge.width * scale;
+    img.height = gauge.height * scale;
+  });
+  lastSerial = -1;  // draw every gauge again at the new scale
+  poll();
+}
+
 function buildGauges() {
   const holder = document.getElementById("gauges");
   const select = document.getElementById("record-gauge");
@@ -71,16 +142,14 @@ function buildGauges() {
     const box = document.createElement("div");
     box.className = "gauge";
     box.id = "gauge-" + index;
-    box.innerHTML = `<b></b><div class="picture"><img width="${gauge.width * info.scale}"
-      height="${gauge.height * info.scale}"><div class="outline" hidden></div></div>
-      <div class="tooltip" id="tooltip-${index}"></div><dl class="readouts" id="readouts-${index}"></dl>`;
+    box.innerHTML = `<b></b><div class="picture"><img><div class="outline" hidden></div></div>
+      <dl class="readouts" id="readouts-${index}"></dl>`;
     // Names come from the module: text, never markup.
     box.querySelector("b").textContent = gauge.name;
     box.querySelector("img").alt = gauge.name;
     holder.appendChild(box);
     const img = box.querySelector("img");
     const outline = box.querySelector(".outline");
-    const tip = box.querySelector(".tooltip");
     // The picture may be shown at another size than drawn: measure it each time.
     const pixel = (event) => [Math.floor(event.offsetX * gauge.width / img.clientWidth),
                               Math.floor(event.offsetY * gauge.height / img.clientHeight)];
@@ -96,18 +165,28 @@ function buildGauges() {
           width: shown.box[2] * s + "px", height: shown.box[3] * s + "px" });
         outline.hidden = false;
       }
-      const words = [];
-      if (helper && helper.tooltip !== undefined) words.push("tooltip: " + helper.tooltip);
-      else if (helper) words.push("help id 0x" + helper.help.toString(16).toUpperCase());
-      if (child) words.push(cursorNames[child.cursor] || "cursor " + child.cursor);
-      words.push(`(${x}, ${y})`);
-      tip.textContent = words.join(" · ");
+      const lines = [];
+      if (helper && helper.tooltip !== undefined) {
+        lines.push("tooltip: " + helper.tooltip);
+        const note = storedByteNote(helper.tooltip);
+        if (note) lines.push(note);
+      } else if (helper) {
+        lines.push("help id " + both(helper.help));
+      }
+      if (child) lines.push(cursorNames[child.cursor] || "cursor " + child.cursor);
+      lines.push(`(${x}, ${y})`);
+      showPointerTip(lines, event);
       img.style.cursor = child ? (cssCursors[child.cursor] || "crosshair") : "default";
     });
-    img.addEventListener("mouseleave", () => { outline.hidden = true; });
-    img.addEventListener("click", (event) => {
+    img.addEventListener("mouseleave", () => {
+      outline.hidden = true;
+      document.getElementById("pointer-tip").hidden = true;
+    });
+    img.addEventListener("click", async (event) => {
       const [x, y] = pixel(event);
-      act("/api/click", { gauge: index, x, y, modifier: event.shiftKey });
+      const answer = await act("/api/click", { gauge: index, x, y, modifier: event.shiftKey });
+      // Paused, the module has the click but draws nothing until its next update.
+      if (answer && lastState && lastState.running && !lastState.playing) showNotice("sent; Step or Play to see it");
     });
     const option = document.createElement("option");
     option.value = index;
@@ -120,12 +199,12 @@ function showVars(vars) {
   const body = document.querySelector("#vars tbody");
   const rows = new Map([...body.rows].map((row) => [row.dataset.token, row]));
   for (const { token, value } of vars) {
-    const name = "0x" + token.toString(16).toUpperCase();
+    const name = String(token);
     let row = rows.get(name);
     if (!row) {
       row = body.insertRow();
       row.dataset.token = name;
-      row.insertCell().textContent = name;
+      row.insertCell().textContent = both(token);
       const input = document.createElement("input");
       input.addEventListener("focus", () => editing.add(name));
       input.addEventListener("blur", () => editing.delete(name));
@@ -151,18 +230,32 @@ function showLog(entries) {
   if (entries.length) list.scrollTop = list.scrollHeight;
 }
 
+function showStatus(state) {
+  const status = document.getElementById("status");
+  let stopped = !state.running && !state.starting;
+  let text;
+  if (state.starting) text = "starting the host…";
+  else if (!state.running) text = "host stopped: " + state.reason;
+  else if (state.busy && state.busy.seconds >= slowAnswerSeconds) {
+    stopped = true;
+    text = `waiting for the host: no answer to '${state.busy.command}' for ${state.busy.seconds.toFixed(1)} s ` +
+           `(it is stopped at ${info.timeout} s)`;
+  } else text = state.playing ? "playing" : "paused";
+  status.className = stopped ? "stopped" : "running";
+  status.textContent = text;
+  document.getElementById("restart").hidden = !stopped;
+}
+
 let polling = false;
 async function poll() {
   if (polling || !info) return;
   polling = true;
   try {
     const state = await api("/api/state?log_since=" + logSince);
+    lastState = state;
     document.getElementById("updates").textContent = state.updates;
-    const status = document.getElementById("status");
-    status.className = state.running ? "running" : "stopped";
-    status.textContent = state.running ? (state.playing ? "playing" : "paused")
-                                       : "host stopped: " + state.reason;
-    document.getElementById("restart").hidden = state.running;
+    showStatus(state);
+    if (state.playing || !state.running) showNotice(null);
     showVars(state.vars);
     state.readouts.forEach((readouts, index) => {
       const list = document.getElementById("readouts-" + index);
@@ -173,7 +266,8 @@ async function poll() {
     if (state.serial !== lastSerial) {
       lastSerial = state.serial;
       info.gauges.forEach((gauge, index) => {
-        document.querySelector(`#gauge-${index} img`).src = `/api/frame?gauge=${index}&serial=${state.serial}`;
+        document.querySelector(`#gauge-${index} img`).src =
+          `/api/frame?gauge=${index}&scale=${scale}&serial=${state.serial}`;
       });
     }
   } catch (error) {
@@ -184,14 +278,28 @@ async function poll() {
 }
 
 async function main() {
+  // The token, once its cookie is set, need not stay in the address bar.
+  if (new URLSearchParams(location.search).has("token")) history.replaceState(null, "", "/");
   info = await api("/api/info");
   document.getElementById("module").textContent = info.module;
   document.title = "Kestrel live panel: " + info.module;
+  const scales = document.getElementById("scale");
+  for (const each of info.scales) scales.add(new Option(each + "\u00D7", String(each)));
   buildGauges();
-  document.getElementById("play").onclick = () => act("/api/play");
+  scaleChosen = info.scale !== null;
+  applyScale(scaleChosen ? info.scale : fittingScale());
+  scales.onchange = () => {
+    scaleChosen = true;
+    applyScale(Number(scales.value));
+  };
+  window.addEventListener("resize", () => {
+    if (!scaleChosen && fittingScale() !== scale) applyScale(fittingScale());
+  });
+  const afterStep = () => showNotice(null);
+  document.getElementById("play").onclick = () => act("/api/play").then(afterStep);
   document.getElementById("pause").onclick = () => act("/api/pause");
-  document.getElementById("step").onclick = () => act("/api/step");
-  document.getElementById("restart").onclick = () => act("/api/restart");
+  document.getElementById("step").onclick = () => act("/api/step").then(afterStep);
+  document.getElementById("restart").onclick = () => act("/api/restart").then(afterStep);
   document.getElementById("add-var").onsubmit = (event) => {
     event.preventDefault();
     act("/api/set", { token: document.getElementById("new-token").value.trim(),
@@ -205,7 +313,7 @@ async function main() {
   document.getElementById("call-service").onsubmit = (event) => {
     event.preventDefault();
     act("/api/service", { gauge: Number(document.getElementById("record-gauge").value),
-                          id: Number(document.getElementById("service-id").value.trim()) });
+                          id: document.getElementById("service-id").value.trim() });
   };
   document.getElementById("record").onclick = async () => {
     const answer = await act("/api/record", { gauge: Number(document.getElementById("record-gauge").value) });
