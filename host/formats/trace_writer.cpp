@@ -47,10 +47,13 @@ void append_state(std::string& out, const ElementState& state) {
     out += '}';
 }
 
-// The same state as written before: value bits, flags and text all equal.
-bool same_state(const ElementState& a, const ElementState& b) {
-    if (a.image_flags != b.image_flags || a.value.has_value() != b.value.has_value() || a.text != b.text) return false;
-    return !a.value || std::memcmp(&*a.value, &*b.value, sizeof(double)) == 0;
+// The same state as written before: value bits, flags and text all equal. Asked for every
+// element at every update, so the cheap words are compared first.
+inline bool same_state(const ElementState& a, const ElementState& b) {
+    if (a.image_flags != b.image_flags || a.value.has_value() != b.value.has_value()) return false;
+    if (a.value && std::memcmp(&*a.value, &*b.value, sizeof(double)) != 0) return false;
+    if (a.text.has_value() != b.text.has_value()) return false;
+    return !a.text || (a.text->size() == b.text->size() && std::memcmp(a.text->data(), b.text->data(), a.text->size()) == 0);
 }
 
 void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>& events) {
