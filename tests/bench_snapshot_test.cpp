@@ -244,5 +244,37 @@ TEST_F(SnapshotTest, TheCommandWritesEachWindowAndListsWhatItRead) {
     EXPECT_NE(malformed.err.find(panel.generic_string() + ":2: expected MODULE!GAUGE"), std::string::npos) << malformed.err;
 }
 
+TEST_F(SnapshotTest, TheExamplePanelDrawsBothWindowsAndThePlaceholderOfItsMissingModule) {
+    const fs::path example = fs::path(KESTREL_SOURCE_DIR) / "examples/panel";
+    // The background is the tools build's drawing, copied: no other art.
+    const std::string drawn = kestrel::testing::read_text(KESTREL_EXAMPLE_PANEL_BACKGROUND);
+    ASSERT_FALSE(drawn.empty()) << "the tools build drew no " << KESTREL_EXAMPLE_PANEL_BACKGROUND;
+    EXPECT_TRUE(drawn == kestrel::testing::read_text(example / "main_panel.bmp"))
+        << "examples/panel/main_panel.bmp is not what draw_example_panel_pictures draws: copy it from "
+        << KESTREL_EXAMPLE_PANEL_BACKGROUND;
+
+    const fs::path out = work / "out";
+    const auto result = kestrel::testing::run_bench("snapshot --native-gau --areas --gauges '" + gau_folder.string() +
+                                                    "' --panel '" + (example / "panel.cfg").string() + "' --out '" +
+                                                    out.string() + "'");
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    const fs::path main_file = out / "panel/00-Main_Panel.png", clock_file = out / "panel/01-Clock.png";
+    ASSERT_TRUE(fs::exists(main_file)) << result.out;
+    ASSERT_TRUE(fs::exists(clock_file)) << result.out;
+    const picture::Image main_panel = picture::read_png(main_file);
+    EXPECT_EQ(main_panel.width(), 1024);
+    EXPECT_EQ(main_panel.height(), 384) << "size_mm=1024 in the background's proportions, 512 by 192";
+    const picture::Image clock = picture::read_png(clock_file);
+    EXPECT_EQ(clock.width(), 200);
+    EXPECT_EQ(clock.height(), 198) << "down to the clock drawn 200 wide, its picture's 104 by 103 in proportion";
+    EXPECT_NE(result.out.find("gauge03 NAV_RADIO!Receiver at 300,200, 240 x 100: placeholder: "), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("no module NAV_RADIO.gau"), std::string::npos) << result.out;
+    for (const char* drawn_gauge : {"KESTREL!AP at 8,28, 804 x 107", "KESTREL!AUTOBRAKE at 840,28, 110 x 217",
+                                    "KESTREL_TIMER!Digital_Clock at 20,150, 100 x 99"})
+        EXPECT_NE(result.out.find(drawn_gauge), std::string::npos) << drawn_gauge << " not drawn:\n" << result.out;
+    EXPECT_EQ(result.out.find("Digital_Clock at 0,0, 200 x 198: placeholder"), std::string::npos) << result.out;
+}
+
 }  // namespace
 }  // namespace kestrel::panel
