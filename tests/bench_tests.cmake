@@ -14,11 +14,12 @@ if(KESTREL_PLATFORM STREQUAL "tools")
     bench_snapshot_test.cpp)
   target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve kestrel_panel kestrel_bitmap_drawing gtest_main
     LibXml2::LibXml2)
-  add_dependencies(bench_tests kestrel-bench)
+  add_dependencies(bench_tests kestrel-bench example_panel_pictures)
   # The native preset's build tree; KESTREL_NATIVE_BUILD_DIR in the environment overrides it.
   target_compile_definitions(bench_tests PRIVATE KESTREL_NATIVE_BUILD_DIR="${PROJECT_SOURCE_DIR}/build/native"
     KESTREL_BENCH_PROGRAM="$<TARGET_FILE:kestrel-bench>" KESTREL_README="${PROJECT_SOURCE_DIR}/README.md"
-    KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTREL_JUNIT_SCHEMA="${CMAKE_CURRENT_SOURCE_DIR}/junit.xsd")
+    KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTREL_JUNIT_SCHEMA="${CMAKE_CURRENT_SOURCE_DIR}/junit.xsd"
+    KESTREL_EXAMPLE_PANEL_BACKGROUND="${KESTREL_EXAMPLE_PANEL_PICTURES_DIR}/main_panel.bmp")
   add_test(NAME bench_tests COMMAND bench_tests)
   add_test(NAME bench_demo_scenarios_native
     COMMAND kestrel-bench run --native --out ${CMAKE_BINARY_DIR}/bench-test-out ${PROJECT_SOURCE_DIR}/scenarios)

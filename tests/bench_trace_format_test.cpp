@@ -1,6 +1,7 @@
 // The trace's format: update records that list only what changed, a full record at every
 // interval so that a reader can start from one, an unchanged update in a few dozen bytes,
-// and traces of the first format, which wrote every element every time, still read.
+// traces of the first format, which wrote every element every time, still read, and so do
+// gauge records without click areas.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,7 +21,7 @@ using kestrel::testing::scratch;
 
 // A gauge of `count` elements: the root, then read-outs.
 trace::GaugeInfo gauge_of(std::size_t count) {
-    trace::GaugeInfo gauge{"s.scenario", "M", "m.gau", "G", {}};
+    trace::GaugeInfo gauge{"s.scenario", "M", "m.gau", "G", {}, std::nullopt, {}};
     for (std::size_t i = 0; i < count; ++i) {
         trace::ElementInfo element;
         element.label = i == 0 ? "0" : "0." + std::to_string(i - 1);
@@ -142,6 +143,7 @@ TEST(TraceFormat, TracesOfTheFirstFormatStillRead) {
     ASSERT_TRUE(old_summary.gauge);
     ASSERT_GE(old_summary.updates, 2u);
     EXPECT_FALSE(old_summary.pictures.empty());
+    EXPECT_TRUE(old_summary.gauge->areas.empty()) << "a trace written before click areas were recorded has none";
 
     const fs::path rewritten = scratch("rewritten.jsonl");
     std::vector<std::vector<trace::ElementState>> states;
@@ -165,6 +167,54 @@ TEST(TraceFormat, TracesOfTheFirstFormatStillRead) {
             EXPECT_EQ(at.selected_update->elements[i].text, states[update - 1][i].text) << update << ": " << i;
             EXPECT_EQ(at.selected_update->elements[i].image_flags, states[update - 1][i].image_flags) << update << ": " << i;
         }
+    }
+}
+
+TEST(TraceFormat, ClickAreasReadBackWithTheirTooltipBytes) {
+    trace::GaugeInfo gauge = gauge_of(1);
+    gauge.areas.push_back({0, 0, 0, 0, true, true, 0, std::string("Whole \xE9")});
+    gauge.areas.push_back({12, -3, 40, 20, false, false, 1234, std::nullopt});
+    const fs::path path = scratch("areas.jsonl");
+    {
+        trace::TraceWriter writer(path);
+        writer.gauge(gauge);
+        writer.end(0, 0);
+    }
+    ASSERT_NE(lines_of(path).front().find("\"areas\":["), std::string::npos) << "the gauge record holds no areas";
+    const trace::TraceSummary summary = trace::read_trace(path);
+    ASSERT_TRUE(summary.gauge);
+    ASSERT_EQ(summary.gauge->areas.size(), 2u);
+    const trace::ClickArea& whole = summary.gauge->areas[0];
+    EXPECT_TRUE(whole.parent);
+    EXPECT_TRUE(whole.whole_gauge);
+    EXPECT_EQ(whole.tooltip, std::optional<std::string>("Whole \xE9")) << "the module's single bytes come back as they were";
+    const trace::ClickArea& child = summary.gauge->areas[1];
+    EXPECT_FALSE(child.parent);
+    EXPECT_FALSE(child.whole_gauge);
+    EXPECT_EQ(child.x, 12);
+    EXPECT_EQ(child.y, -3);
+    EXPECT_EQ(child.width, 40);
+    EXPECT_EQ(child.height, 20);
+    EXPECT_EQ(child.help_id, 1234u);
+    EXPECT_FALSE(child.tooltip);
+
+    // A gauge record without "areas", as written before they were recorded, reads with none.
+    const fs::path older = scratch("without-areas.jsonl");
+    std::ofstream(older) << R"({"record":"gauge","format":2,"scenario":"s","module":"M","module_file":"m","gauge":"G","elements":[]})"
+                         << "\n";
+    const trace::TraceSummary without = trace::read_trace(older);
+    ASSERT_TRUE(without.gauge);
+    EXPECT_TRUE(without.gauge->areas.empty());
+
+    const fs::path wrong = scratch("bad-area.jsonl");
+    std::ofstream(wrong) << R"({"record":"gauge","format":2,"scenario":"s","module":"M","module_file":"m","gauge":"G","areas":[{"kind":"sibling","box":[0,0,1,1],"whole":false,"help":0}],"elements":[]})"
+                         << "\n";
+    try {
+        trace::read_trace(wrong);
+        FAIL() << "an area of an unknown kind was read";
+    } catch (const trace::TraceError& error) {
+        EXPECT_NE(std::string(error.what()).find(":1: expected a click area's kind, parent or child"), std::string::npos)
+            << error.what();
     }
 }
 

@@ -83,6 +83,21 @@ inline constexpr uint32_t max_char_count = 1024;
 inline constexpr int32_t max_coordinate = 1'000'000;
 inline constexpr int32_t max_picture_side = 16384;
 
+// A click area of the gauge's list, as drawing outlines needs it: its box in gauge
+// pixels (parents' origins added), whether it stands for the whole gauge, its help id and
+// its tooltip's text as the module stores it (single bytes), if it has one.
+struct ClickArea {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool parent = false;  // a parent record; otherwise a child inside one
+    bool whole_gauge = false;
+    uint32_t help_id = 0;
+    std::optional<std::string> tooltip;
+};
+inline constexpr std::size_t max_click_areas = 4096;
+
 struct GaugeInfo {
     std::string scenario;     // the scenario file as the runner was given it
     std::string module;       // the module name the scenario gives
@@ -92,6 +107,8 @@ struct GaugeInfo {
     // The gauge header's default width on a panel, in panel units; absent in traces
     // written before it was recorded.
     std::optional<uint32_t> size_x_mm;
+    // Its click areas in list order; empty in traces written before they were recorded.
+    std::vector<ClickArea> areas;
 };
 
 // An element as the gauge left it: the last value its callback returned (none before

@@ -175,6 +175,25 @@ GaugeInfo read_gauge(const json& record) {
     gauge.module_file = string(member(record, "module_file"), 4096, "the module file");
     gauge.gauge = string(member(record, "gauge"), max_name_length, "a gauge name");
     if (const json* size = optional_member(record, "size_x_mm")) gauge.size_x_mm = word32(*size);
+    if (const json* areas = optional_member(record, "areas")) {
+        for (const json& item : array(*areas, max_click_areas, "click areas")) {
+            ClickArea area;
+            const std::string& kind = string(member(item, "kind"), 8, "a click area's kind");
+            if (kind != "parent" && kind != "child") bad("expected a click area's kind, parent or child");
+            area.parent = kind == "parent";
+            const auto& box = array(member(item, "box"), 4, "a box [x, y, width, height]");
+            if (box.size() != 4) bad("expected a box [x, y, width, height]");
+            area.x = coordinate(box[0]);
+            area.y = coordinate(box[1]);
+            area.width = coordinate(box[2]);
+            area.height = coordinate(box[3]);
+            area.whole_gauge = boolean(member(item, "whole"));
+            area.help_id = word32(member(item, "help"));
+            if (const json* tooltip = optional_member(item, "tooltip"))
+                area.tooltip = kestrel::json::bytes_of(string(*tooltip, max_text_length, "a tooltip"));
+            gauge.areas.push_back(std::move(area));
+        }
+    }
     std::unordered_set<std::string> labels;
     for (const json& item : array(member(record, "elements"), max_trace_elements, "elements")) {
         ElementInfo info;

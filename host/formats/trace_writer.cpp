@@ -155,6 +155,32 @@ void TraceWriter::gauge(const GaugeInfo& gauge) {
         out += ",\"size_x_mm\":";
         json::append_integer(out, *gauge.size_x_mm);
     }
+    if (!gauge.areas.empty()) {
+        out += ",\"areas\":[";
+        for (std::size_t i = 0; i < gauge.areas.size(); ++i) {
+            const ClickArea& area = gauge.areas[i];
+            if (i > 0) out += ',';
+            out += "{\"kind\":";
+            json::append_string(out, area.parent ? "parent" : "child");
+            out += ",\"box\":";
+            char separator = '[';
+            for (const int32_t n : {area.x, area.y, area.width, area.height}) {
+                out += separator;
+                json::append_integer(out, n);
+                separator = ',';
+            }
+            out += "],\"whole\":";
+            out += area.whole_gauge ? "true" : "false";
+            out += ",\"help\":";
+            json::append_integer(out, area.help_id);
+            if (area.tooltip) {
+                out += ",\"tooltip\":";
+                json::append_string(out, *area.tooltip);
+            }
+            out += '}';
+        }
+        out += ']';
+    }
     out += ",\"elements\":[";
     for (std::size_t i = 0; i < gauge.elements.size(); ++i) {
         const ElementInfo& e = gauge.elements[i];

@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
                          "the folder the panel's modules are looked up in as MODULE.gau (default: dist, then "
                          "build/windows/modules; installed: PREFIX/lib/kestrel/gau)")
         ->type_name("DIR");
+    snapshot->add_flag("--areas", options.areas, "outline every click area and write its tooltip or help id beside it");
     add_scale(*snapshot, options, Command::snapshot);
     add_out(*snapshot, options);
     snapshot->add_flag("--native-gau", options.native_gau, "run the real .gau in the native 32-bit host without trying wine first");

@@ -3,6 +3,7 @@
 // gauges and keeps what the gauges show between actions.
 #include "executor.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 #include <variant>
@@ -186,8 +187,21 @@ trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& b
 
 trace::GaugeInfo gauge_info(const GaugeDriver& driver, const std::string& scenario_file, const std::string& module,
                             const std::string& module_file) {
-    trace::GaugeInfo info{scenario_file, module, module_file, driver.name(), {}, driver.header().size_x_mm};
+    trace::GaugeInfo info{scenario_file, module, module_file, driver.name(), {}, driver.header().size_x_mm, {}};
     for (const ElementEntry& entry : driver.elements()) info.elements.push_back(element_info(entry, driver.bounds()));
+    // Parents and children only: the list's other records mark its structure. A box far
+    // outside any picture is clamped so that the trace stays readable.
+    const auto bounded = [](int32_t n) { return std::clamp(n, -trace::max_coordinate, trace::max_coordinate); };
+    for (const MouseListEntry& entry : driver.mouse_list()) {
+        const uint32_t kind = entry.record->rect_kind;
+        if (kind != mouse_parent && kind != mouse_child) continue;
+        trace::ClickArea area{bounded(entry.box.x),      bounded(entry.box.y), bounded(entry.box.width),
+                              bounded(entry.box.height), kind == mouse_parent, entry.whole_gauge,
+                              entry.record->help_id,     std::nullopt};
+        if (entry.tooltip != nullptr)
+            area.tooltip = std::string(driver.bounds().string(entry.tooltip, max_record_text, "a tooltip text"));
+        info.areas.push_back(std::move(area));
+    }
     return info;
 }
 

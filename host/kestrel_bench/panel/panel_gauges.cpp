@@ -39,7 +39,7 @@ const picture::PictureSet& GaugeRunner::pictures_of(const fs::path& gau_file) {
 }
 
 GaugeDrawing GaugeRunner::run(const GaugeEntry& entry, const std::string& prefix) {
-    GaugeDrawing drawing{entry, std::nullopt, std::nullopt, ""};
+    GaugeDrawing drawing{entry, std::nullopt, std::nullopt, "", {}};
     // The module as the simulator finds it: MODULE.gau in any letter case, in the first
     // folder that has it.
     fs::path module_file;
@@ -84,6 +84,7 @@ GaugeDrawing GaugeRunner::run(const GaugeEntry& entry, const std::string& prefix
         picture::Renderer renderer(pictures_of(module_file), *readout_face_);
         drawing.picture = renderer.render(*outcome.trace->gauge, outcome.trace->pictures.back());
         drawing.size_x_mm = outcome.trace->gauge->size_x_mm;
+        drawing.areas = outcome.trace->gauge->areas;
     } catch (const picture::ImageError& error) {
         drawing.problem = std::string("cannot draw: ") + error.what();
     } catch (const pe::PeError& error) {

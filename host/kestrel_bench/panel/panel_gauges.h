@@ -18,6 +18,7 @@
 #include "png.h"
 #include "renderer.h"
 #include "text_face.h"
+#include "trace.h"
 
 namespace kestrel::panel {
 
@@ -27,6 +28,7 @@ struct GaugeDrawing {
     std::optional<picture::Image> picture;
     std::optional<uint32_t> size_x_mm;  // from the gauge header, as the trace records it
     std::string problem;                // the placeholder's reason when there is no picture
+    std::vector<trace::ClickArea> areas;  // in the picture's pixels, as the trace records them
 };
 
 struct GaugeRunSettings {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "panel_reader.h"
 #include "renderer.h"
@@ -54,7 +55,64 @@ void draw_placeholder(Image& canvas, const GaugeDrawing& gauge, const Rect& rect
                           lines[i], Rgb{255, 230, 230}, size);
 }
 
+void outline(Image& canvas, const Rect& box, int thickness, Rgb colour) {
+    for (int y = box.y; y < box.y + box.height; ++y)
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            const bool edge = x < box.x + thickness || y < box.y + thickness || x >= box.x + box.width - thickness ||
+                              y >= box.y + box.height - thickness;
+            if (edge && x >= 0 && y >= 0 && x < canvas.width() && y < canvas.height()) canvas.set(x, y, colour);
+        }
+}
+
+// The label just below the box, left-aligned with it, or above it where the window ends
+// below; on its own dark ground.
+void draw_area_label(Image& canvas, const Rect& box, const std::string& text, int scale, picture::TextFace& face) {
+    const int size = area_label_size * scale;
+    const int width = face.text_width(text, size) + 2 * scale;
+    const int height = face.line_height(size);
+    int y = box.y + box.height + scale;
+    if (y + height > canvas.height()) y = std::max(0, box.y - height - scale);
+    const int x = std::clamp(box.x, 0, std::max(0, canvas.width() - width));
+    for (int row = y; row < std::min(canvas.height(), y + height); ++row)
+        for (int column = x; column < std::min(canvas.width(), x + width); ++column) canvas.set(column, row, area_label_ground);
+    face.draw_centred(canvas, {x, y, width, height}, text, area_outline, size);
+}
+
+void draw_areas(Image& canvas, const GaugeDrawing& gauge, int scale, picture::TextFace& face) {
+    for (const trace::ClickArea& area : gauge.areas) {
+        const Rect box = area_box(gauge, area, scale);
+        if (box.width <= 0 || box.height <= 0) continue;
+        outline(canvas, box, std::max(1, scale / 2), area_outline);
+    }
+    // Labels after every outline, so that no outline crosses a label.
+    for (const trace::ClickArea& area : gauge.areas) {
+        const Rect box = area_box(gauge, area, scale);
+        if (const std::string label = area_label(area); !label.empty() && box.width > 0 && box.height > 0)
+            draw_area_label(canvas, box, label, scale, face);
+    }
+}
+
 }  // namespace
+
+Rect area_box(const GaugeDrawing& gauge, const trace::ClickArea& area, int scale) {
+    const Rect rect = gauge_rect(gauge);
+    const Rect whole{rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
+    if (area.whole_gauge || !gauge.picture || gauge.picture->width() <= 0 || gauge.picture->height() <= 0) return whole;
+    const double across = static_cast<double>(whole.width) / gauge.picture->width();
+    const double down = static_cast<double>(whole.height) / gauge.picture->height();
+    const auto at = [](double origin, double factor, int32_t n) { return static_cast<int>(std::lround(origin + factor * n)); };
+    const int left = at(whole.x, across, area.x), top = at(whole.y, down, area.y);
+    const int right = at(whole.x, across, area.x + area.width), bottom = at(whole.y, down, area.y + area.height);
+    return {left, top, right - left, bottom - top};
+}
+
+std::string area_label(const trace::ClickArea& area) {
+    if (area.tooltip && !area.tooltip->empty()) return *area.tooltip;
+    if (area.help_id == 0) return "";
+    char text[24];
+    std::snprintf(text, sizeof text, "help 0x%04X", area.help_id);
+    return text;
+}
 
 Rect gauge_rect(const GaugeDrawing& gauge) {
     const GaugeEntry& entry = gauge.entry;
@@ -118,7 +176,8 @@ void paint_scaled(Image& canvas, const Image& source, int x, int y, int width, i
     }
 }
 
-Image draw_window(const Window& window, const std::vector<GaugeDrawing>& gauges, int scale, picture::TextFace& label_face) {
+Image draw_window(const Window& window, const std::vector<GaugeDrawing>& gauges, int scale, picture::TextFace& label_face,
+                  bool outline_areas) {
     const WindowSize size = window_size(window, gauges);
     Image canvas(size.width * scale, size.height * scale, picture::panel_colour);
     if (window.background) {
@@ -135,6 +194,10 @@ Image draw_window(const Window& window, const std::vector<GaugeDrawing>& gauges,
         else
             draw_placeholder(canvas, gauge, rect, scale, label_face);
     }
+    // Over every gauge, so that a neighbour drawn later hides no area.
+    if (outline_areas)
+        for (const GaugeDrawing& gauge : gauges)
+            if (gauge.picture) draw_areas(canvas, gauge, scale, label_face);
     return canvas;
 }
 

@@ -15,7 +15,7 @@
 namespace kestrel::panel {
 
 struct Rect {
-    int x = 0;  // panel units
+    int x = 0;  // panel units (area_box: window pixels)
     int y = 0;
     int width = 0;
     int height = 0;
@@ -43,8 +43,20 @@ WindowSize window_size(const Window& window, const std::vector<GaugeDrawing>& ga
 inline constexpr picture::Rgb placeholder_fill{72, 22, 26};
 inline constexpr picture::Rgb placeholder_frame{232, 96, 96};
 
+// What --areas adds: each click area's outline, and its label (tooltip, else help id) on
+// a dark ground so that it reads over any gauge.
+inline constexpr picture::Rgb area_outline{255, 214, 0};
+inline constexpr picture::Rgb area_label_ground{16, 16, 16};
+inline constexpr int area_label_size = 9;  // pixels at scale 1
+
+// A click area's box in window pixels: its gauge-pixel box scaled as the gauge's picture
+// is into its rectangle; a whole-gauge area is the rectangle.
+Rect area_box(const GaugeDrawing& gauge, const trace::ClickArea& area, int scale);
+// What is written beside an area: its tooltip, else "help 0x...", else nothing.
+std::string area_label(const trace::ClickArea& area);
+
 picture::Image draw_window(const Window& window, const std::vector<GaugeDrawing>& gauges, int scale,
-                           picture::TextFace& label_face);
+                           picture::TextFace& label_face, bool outline_areas = false);
 
 // Copies the source into the rectangle, each target pixel the mean of the source pixels
 // it covers. With black_is_clear, pure black source pixels are not drawn (the host's rule

@@ -94,7 +94,7 @@ int snapshot_command(const bench::Options& options, const bench::Locations& loca
         for (const GaugeEntry& entry : window->gauges)
             gauges.push_back(runner.run(entry, name + "/gauge" + two_digits(entry.number)));
         const fs::path file = options.out / "panel" / (name + ".png");
-        picture::write_png(draw_window(*window, gauges, options.scale_or_default(), label_face), file);
+        picture::write_png(draw_window(*window, gauges, options.scale_or_default(), label_face, options.areas), file);
         print_window(std::cout, *window, gauges);
         std::cout << "  picture: " << display_path(file) << '\n';
     }
