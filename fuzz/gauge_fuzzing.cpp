@@ -386,16 +386,13 @@ std::vector<Observation> run_actions(GaugeDriver& driver, PanelHost& host, const
             case ActionKind::set_var: executor.set_var(action.id, action.value); break;
             case ActionKind::update:
                 // One update at a time, so that each entry is timed and checked alone.
-                for (uint32_t i = 0; i < action.id; ++i) {
-                    timer.start_entry();
-                    ActionReport one = executor.update(1);
+                report = executor.update(action.id, [&](uint64_t) {
                     updated = true;
                     timer.check_entry(where);
                     require_x87_stack_empty(where);
                     if (rules.check_update) rules.check_update(executor.last_update(0), host, where);
-                    if (report.sent.empty()) report = std::move(one);
-                    else report.sent[0].insert(report.sent[0].end(), one.sent[0].begin(), one.sent[0].end());
-                }
+                    timer.start_entry();
+                });
                 break;
             case ActionKind::click: report = executor.click(0, action.x, action.y, action.word); break;
             case ActionKind::service:

@@ -21,6 +21,7 @@
 #include "driver.h"
 #include "executor.h"
 #include "loader.h"
+#include "module_headers.h"
 #include "module_lookup.h"
 #include "numbers.h"
 #include "pe_image.h"
@@ -53,12 +54,6 @@ fs::path program_directory() {
 #endif
 }
 
-bool is_windows_module(const fs::path& file) {
-    std::string extension = file.extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".gau" || extension == ".dll";
-}
-
 std::string format_events(const std::vector<KeyEvent>& events) {
     if (events.empty()) return "none";
     std::string text;
@@ -67,7 +62,8 @@ std::string format_events(const std::vector<KeyEvent>& events) {
 }
 
 // The gauge's size in pixels: its background picture (the root element's bitmap) as the
-// module file stores it. Only a .gau holds pictures; the twin's come from `pictures`.
+// module file stores it. Only a Windows module holds pictures; the twin's come from the
+// .gau in `pictures`.
 struct GaugeSize {
     int width;
     int height;
@@ -76,7 +72,7 @@ struct GaugeSize {
 std::optional<GaugeSize> gauge_size(const fs::path& module_file, const std::optional<fs::path>& pictures,
                                     const std::string& module, const GaugeDriver& driver) {
     fs::path gau;
-    if (is_windows_module(module_file)) gau = module_file;
+    if (is_windows_module_file(module_file)) gau = module_file;
     else if (pictures) gau = require_module_file(*pictures, module, ".gau");
     else return std::nullopt;
     const pe::Picture picture = pe::PeImage::read(gau).picture(driver.element(0).resource_id);

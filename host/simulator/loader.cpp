@@ -94,13 +94,9 @@ std::pair<const unsigned char*, std::size_t> image_of(void* handle) {
 // The native host loads the twin as a shared object (ELF, 32-bit class, machine 3, a
 // shared object) and, in its 32-bit build, the real Windows module through its own
 // mapper, so that the very files that ship are driven here too.
-bool is_windows_module(const std::filesystem::path& path) {
-    const auto head = read_head(path, 2);
-    return head.size() == 2 && head[0] == 'M' && head[1] == 'Z';
-}
 
 void check_module_header(const std::filesystem::path& path) {
-    if (is_windows_module(path)) {
+    if (is_windows_module_file(path)) {
         check_windows_module_header(path);
         if (!pe::can_map_windows_modules()) fail(path, "a Windows module is loaded only by the 32-bit host");
         return;
@@ -116,7 +112,7 @@ struct NativeLibrary {
 };
 
 void* load_library(const std::filesystem::path& path) {
-    if (is_windows_module(path)) {
+    if (is_windows_module_file(path)) {
         try {
             return new NativeLibrary{nullptr, pe::load_windows_module(path)};
         } catch (const pe::PeError& error) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace kestrel {
 namespace {
@@ -15,6 +16,12 @@ constexpr uint32_t elf_type_shared_object = 3;
 uint32_t le16(std::span<const uint8_t> bytes, std::size_t at) { return bytes[at] | uint32_t{bytes[at + 1]} << 8; }
 
 }  // namespace
+
+bool is_windows_module_file(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    char head[2] = {};
+    return file.read(head, sizeof head) && head[0] == 'M' && head[1] == 'Z';
+}
 
 bool is_elf(std::span<const uint8_t> head) { return head.size() >= 4 && std::memcmp(head.data(), "\x7F" "ELF", 4) == 0; }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,6 +17,8 @@ namespace kestrel {
 inline constexpr std::size_t elf_header_checked_bytes = 20;
 
 bool is_elf(std::span<const uint8_t> head);
+// Whether the file begins as a Windows module does ("MZ"); false if it cannot be read.
+bool is_windows_module_file(const std::filesystem::path& path);
 // Why an ELF file's header is not that of a gauge module's twin, or nullopt when it is.
 std::optional<std::string> elf_header_fault(std::span<const uint8_t> head);
 // Why a Windows module's headers are not those of a gauge module, or nullopt.

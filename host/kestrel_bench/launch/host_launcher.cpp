@@ -106,7 +106,8 @@ fs::path find_module(const std::vector<fs::path>& folders, const std::string& na
     throw UsageError("no module " + name + extension + " (" + searched + ")");
 }
 
-fs::path module_folder_for(const std::vector<fs::path>& folders, const std::string& name, const std::string& extension) {
+std::optional<fs::path> folder_holding(const std::vector<fs::path>& folders, const std::string& name,
+                                       const std::string& extension) {
     for (const fs::path& folder : folders) {
         if (!path_exists(folder)) continue;
         try {
@@ -115,6 +116,11 @@ fs::path module_folder_for(const std::vector<fs::path>& folders, const std::stri
             // An unreadable folder: the next one may have the module.
         }
     }
+    return std::nullopt;
+}
+
+fs::path module_folder_for(const std::vector<fs::path>& folders, const std::string& name, const std::string& extension) {
+    if (std::optional<fs::path> folder = folder_holding(folders, name, extension)) return *folder;
     for (const fs::path& folder : folders)
         if (path_exists(folder)) return folder;
     std::string list;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -59,6 +60,9 @@ std::filesystem::path find_module(const std::vector<std::filesystem::path>& fold
                                   const std::string& extension);
 // The folder to hand the host for module NAME: the first that has it, else the first that
 // exists, so that the host's own message names the module and lists what is there.
+// The first folder that has module NAME, if any; a folder that cannot be read is passed over.
+std::optional<std::filesystem::path> folder_holding(const std::vector<std::filesystem::path>& folders,
+                                                    const std::string& name, const std::string& extension);
 std::filesystem::path module_folder_for(const std::vector<std::filesystem::path>& folders, const std::string& name,
                                         const std::string& extension);
 

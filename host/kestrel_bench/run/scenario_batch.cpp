@@ -187,13 +187,7 @@ int run_scenarios(const Options& options, const Locations& locations, const std:
         if (host.module_extension() != std::string(".gau")) {
             // The twin holds no pictures: the host sizes the gauge from the .gau beside it,
             // where there is one (else it says that clicks go unchecked).
-            for (const fs::path& folder : picture_folders) {
-                std::error_code missing;
-                if (fs::is_directory(folder, missing) && !find_module_file(folder, scenario.module, ".gau").empty()) {
-                    run.pictures = folder;
-                    break;
-                }
-            }
+            run.pictures = folder_holding(picture_folders, scenario.module, ".gau").value_or(fs::path());
         }
         run.trace = options.out / "traces" / (name + ".jsonl");
         run.log = options.out / "logs" / (name + ".log");
