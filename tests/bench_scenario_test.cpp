@@ -140,8 +140,8 @@ TEST(BenchScenario, MalformedLinesNameFileLineAndWhatWasExpected) {
 }
 
 TEST(BenchScenario, ModuleAndGaugeComeFirstAndOnce) {
-    EXPECT_EQ(parse_error("update\n"), "s.scenario:1: expected 'module NAME' before the first command");
-    EXPECT_EQ(parse_error("module M\nupdate\n"), "s.scenario:2: expected 'gauge NAME' before the first command");
+    EXPECT_EQ(parse_error("update\n"), "s.scenario:1: expected 'module NAME' (or 'panel FILE') before the first command");
+    EXPECT_EQ(parse_error("module M\nupdate\n"), "s.scenario:2: expected 'gauge NAME' (or 'panel FILE') before the first command");
     EXPECT_EQ(parse_error("# nothing\n"), "s.scenario:1: expected a 'module' line naming the module to run");
     EXPECT_EQ(parse_error("module M\n\n"), "s.scenario:2: expected a 'gauge' line naming the gauge to run");
     EXPECT_EQ(parse_error(head + "module N\n"), "s.scenario:3: a second 'module' line; the first is on line 1");

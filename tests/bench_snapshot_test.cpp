@@ -11,9 +11,9 @@
 
 #include "bench_locations.h"
 #include "bench_program.h"
-#include "panel_gauges.h"
 #include "panel_picture.h"
 #include "panel_reader.h"
+#include "panel_session.h"
 #include "renderer.h"
 #include "temporary_directory.h"
 
@@ -51,17 +51,15 @@ protected:
     void SetUp() override {
         if (!fs::exists(gau_folder / "KESTREL.GAU")) GTEST_SKIP() << "needs the windows build's " << gau_folder;
         const bench::Locations locations = bench::Locations::source_tree(KESTREL_SOURCE_DIR);
-        settings.module_folders = {gau_folder};
+        settings.gau_folders = {gau_folder};
         settings.host = {bench::HostKind::native_gau, {locations.native_host().string()}, bench::native_host_environment};
         settings.work = work.path();
     }
 
     std::vector<GaugeDrawing> run_window(const Window& window) {
-        GaugeRunner runner(settings);
-        std::vector<GaugeDrawing> drawings;
-        for (const GaugeEntry& entry : window.gauges)
-            drawings.push_back(runner.run(entry, "w/gauge" + std::to_string(entry.number)));
-        return drawings;
+        PanelSession session({window}, settings);
+        session.update(1);
+        return session.drawings(0, 1);
     }
 
     Window window_of(const std::string& text) {
@@ -72,7 +70,7 @@ protected:
     }
 
     TemporaryDirectory work;
-    GaugeRunSettings settings;
+    PanelSessionSettings settings;
     picture::TextFace label_face{picture::default_label_font};
 };
 

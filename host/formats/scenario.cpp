@@ -179,12 +179,22 @@ public:
     }
 
     std::string element_label() {
+        if (panel_) {
+            std::string label = plain("an element as MODULE!GAUGE:[N], e.g. KESTREL!AP:[2]");
+            if (!parse_panel_element(label))
+                reader_.fail("expected an element of a panel as MODULE!GAUGE:[N] (its drawing-order index) or "
+                             "MODULE!GAUGE:0.1.0 (its tree path), e.g. KESTREL!AP:[2], found '" + label + "'");
+            return label;
+        }
         std::string label = plain("an element: its drawing-order index such as [3], or its tree path such as 0.1.0");
         if (!is_valid_element_label(label))
             reader_.fail("expected an element as its drawing-order index such as [3] or its tree path such as 0.1.0, found '" +
                          label + "'");
         return label;
     }
+
+    // Elements are named as a panel scenario names them.
+    void for_panel(bool panel) { panel_ = panel; }
 
     void finish() const {
         if (more())
@@ -196,6 +206,7 @@ private:
     std::vector<Word> words_;
     std::size_t next_ = 0;
     std::string command_;
+    bool panel_ = false;
 };
 
 KeyEvent parse_key_event(const LineReader& reader, const std::string& word) {
@@ -284,6 +295,21 @@ bool is_valid_element_label(std::string_view label) {
     return true;
 }
 
+std::optional<PanelElement> parse_panel_element(std::string_view label) {
+    const std::size_t bang = label.find('!');
+    const std::size_t colon = label.find(':');
+    if (bang == std::string_view::npos || colon == std::string_view::npos || bang == 0 || colon <= bang + 1) return std::nullopt;
+    PanelElement element{std::string(label.substr(0, bang)), std::string(label.substr(bang + 1, colon - bang - 1)),
+                         std::string(label.substr(colon + 1))};
+    const auto is_name = [](const std::string& name) {
+        return name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+                   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+               });
+    };
+    if (!is_name(element.module) || !is_name(element.gauge) || !is_valid_element_label(element.element)) return std::nullopt;
+    return element;
+}
+
 bool is_valid_picture_label(std::string_view label) {
     if (label.empty() || label.size() > 64 || label.front() == '.') return false;
     return std::all_of(label.begin(), label.end(), [](char c) {
@@ -340,8 +366,35 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
         while (!written.empty() && is_blank(written.front())) written.erase(0, 1);
 
         Arguments args(reader, std::vector<Word>(words.begin() + 1, words.end()), name);
+        args.for_panel(scenario.panel.has_value());
+        if (name == "panel" || name == "window") {
+            if (module_line != 0 || gauge_line != 0)
+                reader.fail("expected either 'module' and 'gauge' or 'panel', not both (line " +
+                            std::to_string(module_line != 0 ? module_line : gauge_line) + ")");
+            if (!scenario.commands.empty())
+                reader.fail("expected '" + name + "' before the first command (line " +
+                            std::to_string(scenario.commands.front().line) + ")");
+            if (name == "panel") {
+                if (scenario.panel)
+                    reader.fail("a second 'panel' line; the first is on line " + std::to_string(scenario.panel->line));
+                const Word& value = args.take("a panel file, e.g. panel.cfg, relative to the scenario's folder");
+                if (value.text.empty()) reader.fail("expected a non-empty panel file name");
+                scenario.panel = PanelSource{value.text, line_number, 0, 0};
+            } else {
+                if (!scenario.panel) reader.fail("expected 'panel FILE' before 'window N'");
+                if (scenario.panel->window_line != 0)
+                    reader.fail("a second 'window' line; the first is on line " + std::to_string(scenario.panel->window_line));
+                scenario.panel->window = static_cast<int>(args.integer("a window number, NN of [WindowNN]", 0, 99));
+                scenario.panel->window_line = line_number;
+            }
+            args.finish();
+            continue;
+        }
         if (name == "module" || name == "gauge") {
             int& seen = name == "module" ? module_line : gauge_line;
+            if (scenario.panel)
+                reader.fail("expected either 'module' and 'gauge' or 'panel', not both (line " +
+                            std::to_string(scenario.panel->line) + ")");
             if (seen != 0)
                 reader.fail("a second '" + name + "' line; the first is on line " + std::to_string(seen));
             if (!scenario.commands.empty())
@@ -357,9 +410,9 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
             seen = line_number;
             continue;
         }
-        if (module_line == 0 || gauge_line == 0)
+        if (!scenario.panel && (module_line == 0 || gauge_line == 0))
             reader.fail(std::string("expected '") + (module_line == 0 ? "module NAME" : "gauge NAME") +
-                        "' before the first command");
+                        "' (or 'panel FILE') before the first command");
 
         Action action;
         if (name == "set") {
@@ -409,7 +462,7 @@ Scenario parse_scenario(std::string_view text, const std::string& file) {
     }
     scenario.module_line = module_line;
     scenario.gauge_line = gauge_line;
-    if (module_line == 0 || gauge_line == 0)
+    if (!scenario.panel && (module_line == 0 || gauge_line == 0))
         throw ScenarioError(file, std::max(line_number, 1),
                             std::string("expected a '") + (module_line == 0 ? "module" : "gauge") +
                                 "' line naming the " + (module_line == 0 ? "module" : "gauge") + " to run");

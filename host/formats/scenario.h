@@ -1,6 +1,6 @@
-// Scenarios: short plain-text scripts that drive one gauge (set host variables, run
-// updates, click, send service ids and key events, take pictures) and state what the
-// gauge must show. Parsed the same way by the 32-bit runner and the 64-bit bench.
+// Scenarios: short plain-text scripts that drive one gauge, or a whole panel window (set
+// host variables, run updates, click, send service ids and key events, take pictures) and
+// state what the gauges must show. Parsed the same way by the 32-bit runner and the bench.
 #pragma once
 
 #include <cstdint>
@@ -100,12 +100,23 @@ struct Command {
     Action action;
 };
 
+// `panel FILE` and `window N` instead of `module` and `gauge`: the scenario drives every
+// gauge of one window of a panel file, each module in its own host. Clicks are then at
+// window coordinates and elements are named MODULE!GAUGE:[N].
+struct PanelSource {
+    std::string file;  // as written: relative to the scenario's folder, or absolute
+    int line = 0;
+    int window = 0;    // NN of [WindowNN]; window 00 without a `window` line
+    int window_line = 0;
+};
+
 struct Scenario {
     std::string file;    // as named to the parser; used in every message
-    std::string module;  // module name without extension, e.g. "KESTREL_TIMER"
-    std::string gauge;   // gauge name as stored, e.g. "Digital_Clock"
+    std::string module;  // module name without extension, e.g. "KESTREL_TIMER"; empty for a panel
+    std::string gauge;   // gauge name as stored, e.g. "Digital_Clock"; empty for a panel
     int module_line = 0;  // the lines that name them, for messages
     int gauge_line = 0;
+    std::optional<PanelSource> panel;
     std::vector<Command> commands;
 
     // The scenario's name for reports and output files: the file name without extension.
@@ -124,7 +135,15 @@ Scenario parse_scenario(std::string_view text, const std::string& file);
 Scenario read_scenario(const std::filesystem::path& path);
 
 bool is_expectation(const Action& action);
+// An element of a one-gauge scenario: "[N]" or a tree path "0.1.0".
 bool is_valid_element_label(std::string_view label);
+// An element of a panel scenario: MODULE!GAUGE:[N] or MODULE!GAUGE:0.1.0.
+struct PanelElement {
+    std::string module;
+    std::string gauge;
+    std::string element;  // "[N]" or a tree path
+};
+std::optional<PanelElement> parse_panel_element(std::string_view label);
 // "[N]": the drawing-order index; nullopt for a tree path or anything else.
 std::optional<std::size_t> element_index_label(std::string_view label);
 

@@ -20,6 +20,7 @@
 
 #include "driver.h"
 #include "executor.h"
+#include "expectation_check.h"
 #include "loader.h"
 #include "module_headers.h"
 #include "module_lookup.h"
@@ -52,13 +53,6 @@ fs::path program_directory() {
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::current_path() : self.parent_path();
 #endif
-}
-
-std::string format_events(const std::vector<KeyEvent>& events) {
-    if (events.empty()) return "none";
-    std::string text;
-    for (const KeyEvent& event : events) text += (text.empty() ? "" : " ") + format_key_event(event);
-    return text;
 }
 
 // The gauge's size in pixels: its background picture (the root element's bitmap) as the
@@ -193,40 +187,24 @@ private:
         if (trace_) trace_->picture(line_, picture.label, executor_.update_count(), executor_.states(0));
     }
 
-    void check(const Command& command, const ExpectText& expect) {
-        const std::string text = driver_.text(find_element(command, expect.element));
-        report(command, text == expect.text, "element " + expect.element + " shows " + quote_text(text));
-    }
-
-    void check(const Command& command, const ExpectValue& expect) {
+    // text, value, flags, hidden and shown, on what the element shows now.
+    template <typename Expect>
+        requires requires(Expect expect) { expect.element; }
+    void check(const Command& command, const Expect& expect) {
         const std::size_t index = find_element(command, expect.element);
-        const std::optional<double>& value = executor_.value(0, index);
-        if (!value) {
-            const bool has_callback = value_callback_of(driver_.element(index)) != nullptr;
-            report(command, false,
-                   "element " + expect.element +
-                       (has_callback ? " has no value yet: no update has run" : " has no callback and so no value"));
-            return;
-        }
-        report(command, *value == expect.value, "element " + expect.element + " has the value " + exact_number(*value));
-    }
-
-    void check(const Command& command, const ExpectFlags& expect) {
-        const uint32_t flags = driver_.element(find_element(command, expect.element)).image_flags;
-        report(command, flags == expect.flags, "element " + expect.element + " has image_flags " + hex_word(flags, 8));
-    }
-
-    void check(const Command& command, const ExpectHidden& expect) {
-        const uint32_t flags = driver_.element(find_element(command, expect.element)).image_flags;
-        const bool hidden = (flags & image_hidden) != 0;
-        report(command, hidden == expect.hidden,
-               "element " + expect.element + " is " + (hidden ? "hidden" : "shown") + " (image_flags " +
-                   hex_word(flags, 8) + ")");
+        const ElementHeader& element = driver_.element(index);
+        trace::ElementState state;
+        state.value = executor_.value(0, index);
+        state.image_flags = element.image_flags;
+        if (element.element_kind == string_element) state.text = driver_.text(index);
+        const std::optional<Finding> finding =
+            check_element(command.action, state, value_callback_of(element) != nullptr);
+        report(command, finding->passed, finding->found);
     }
 
     void check(const Command& command, const ExpectKeys& expect) {
-        const bool same = sent_since_expect_keys_ == expect.events;
-        report(command, same, "the module sent " + format_events(sent_since_expect_keys_));
+        const Finding finding = check_keys(expect, sent_since_expect_keys_);
+        report(command, finding.passed, finding.found);
         sent_since_expect_keys_.clear();
     }
 
@@ -285,6 +263,9 @@ int run_scenario(const RunOptions& options) {
     int line = 0;
     try {
         scenario = read_scenario(options.scenario);
+        if (scenario.panel)
+            throw ScenarioError(scenario.file, scenario.panel->line,
+                                "a panel scenario runs in kestrel-bench run, which starts a host for each of its modules");
         if (options.trace) trace = std::make_unique<trace::TraceWriter>(*options.trace);
         const fs::path module_path = module_file(options, scenario);
         PanelHost host;

@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <vector>
 
-#include "panel_gauges.h"
+#include "panel_picture.h"
 #include "panel_model.h"
 
 namespace kestrel::panel {

@@ -98,8 +98,8 @@ Rect area_box(const GaugeDrawing& gauge, const trace::ClickArea& area, int scale
     const Rect rect = gauge_rect(gauge);
     const Rect whole{rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
     if (area.whole_gauge || !gauge.picture || gauge.picture->width() <= 0 || gauge.picture->height() <= 0) return whole;
-    const double across = static_cast<double>(whole.width) / gauge.picture->width();
-    const double down = static_cast<double>(whole.height) / gauge.picture->height();
+    const double across = static_cast<double>(whole.width) * gauge.picture_scale / gauge.picture->width();
+    const double down = static_cast<double>(whole.height) * gauge.picture_scale / gauge.picture->height();
     const auto at = [](double origin, double factor, int32_t n) { return static_cast<int>(std::lround(origin + factor * n)); };
     const int left = at(whole.x, across, area.x), top = at(whole.y, down, area.y);
     const int right = at(whole.x, across, area.x + area.width), bottom = at(whole.y, down, area.y + area.height);
@@ -120,7 +120,7 @@ Rect gauge_rect(const GaugeDrawing& gauge) {
     if (entry.width) rect.width = *entry.width;
     else if (gauge.picture && gauge.size_x_mm && *gauge.size_x_mm > 0)
         rect.width = static_cast<int>(std::min<uint32_t>(*gauge.size_x_mm, max_panel_side));
-    else if (gauge.picture) rect.width = gauge.picture->width();
+    else if (gauge.picture) rect.width = gauge.picture->width() / gauge.picture_scale;
     else rect.width = placeholder_width;
     if (entry.height) rect.height = *entry.height;
     else if (gauge.picture) rect.height = std::min(max_panel_side, proportional(rect.width, gauge.picture->height(), gauge.picture->width()));

@@ -4,15 +4,28 @@
 // did not draw. One panel unit is `scale` pixels.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "panel_gauges.h"
 #include "panel_model.h"
 #include "png.h"
 #include "text_face.h"
+#include "trace.h"
 
 namespace kestrel::panel {
+
+// One gauge line as the window draws it: its picture, drawn `picture_scale` pixels to the
+// gauge's pixel, or why there is none.
+struct GaugeDrawing {
+    GaugeEntry entry;
+    std::optional<picture::Image> picture;
+    std::optional<uint32_t> size_x_mm;  // from the gauge header
+    std::string problem;                // the placeholder's reason when there is no picture
+    std::vector<trace::ClickArea> areas;  // in the gauge's own pixels
+    int picture_scale = 1;
+};
 
 struct Rect {
     int x = 0;  // panel units (area_box: window pixels)

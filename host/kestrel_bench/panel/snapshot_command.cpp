@@ -1,5 +1,5 @@
 // The snapshot command: read the panel file (bad input stops here, before anything
-// runs), choose the windows, run each window's gauges, draw and list each window.
+// runs), choose the windows, run each window as a panel session, draw and list it.
 #include "snapshot_command.h"
 
 #include <algorithm>
@@ -8,10 +8,10 @@
 
 #include "host_launcher.h"
 #include "module_lookup.h"
-#include "panel_gauges.h"
 #include "panel_listing.h"
 #include "panel_picture.h"
 #include "panel_reader.h"
+#include "panel_session.h"
 #include "run_status.h"
 #include "scenario.h"
 
@@ -66,36 +66,23 @@ std::pair<uint32_t, double> variable(const std::string& text) {
 int snapshot_command(const bench::Options& options, const bench::Locations& locations) {
     const PanelFile panel = read_panel_file(*options.panel_file);
     const std::vector<const Window*> windows = chosen_windows(panel, options.window);
+    std::vector<std::pair<uint32_t, double>> variables;
+    for (const std::string& text : options.variables) variables.push_back(variable(text));
 
-    GaugeRunSettings settings;
-    if (options.gauges) {
-        if (std::string problem = read_problem(*options.gauges, true); !problem.empty()) throw UsageError(problem);
-        settings.module_folders = {*options.gauges};
-    } else {
-        for (const fs::path& folder : bench::gau_folders(options, locations)) {
-            std::error_code missing;
-            if (fs::is_directory(folder, missing)) settings.module_folders.push_back(folder);
-        }
-    }
-    for (const std::string& text : options.variables) settings.variables.push_back(variable(text));
-    settings.updates = options.update.value_or(1);
-    settings.timeout_seconds = options.timeout_or_default();
-    settings.work = options.out / "panel" / "runs";
-    fs::create_directories(options.out / "panel" / "runs");
-    fs::create_directories(options.out / "logs");
-    settings.host = bench::choose_host(options, locations, std::cout);
+    PanelSessionSettings settings = session_settings(options, locations, bench::choose_host(options, locations, std::cout));
     std::cout << "host: " << settings.host.description() << '\n';
-
-    GaugeRunner runner(settings);
-    picture::TextFace label_face(picture::default_label_font);
-    for (const Window* window : windows) {
-        const std::string name = picture_name(*window);
-        std::vector<GaugeDrawing> gauges;
-        for (const GaugeEntry& entry : window->gauges)
-            gauges.push_back(runner.run(entry, name + "/gauge" + two_digits(entry.number)));
-        const fs::path file = options.out / "panel" / (name + ".png");
-        picture::write_png(draw_window(*window, gauges, options.scale_or_default(), label_face, options.areas), file);
-        print_window(std::cout, *window, gauges);
+    fs::create_directories(options.out / "panel");
+    settings.work = options.out / "panel" / "runs";
+    // One panel for every window drawn: a module shown on two windows runs once.
+    std::vector<Window> drawn;
+    for (const Window* window : windows) drawn.push_back(*window);
+    PanelSession session(drawn, settings);
+    for (const auto& [token, value] : variables) session.set(token, value);
+    session.update(options.update.value_or(1));
+    for (std::size_t w = 0; w < drawn.size(); ++w) {
+        const fs::path file = options.out / "panel" / (picture_name(drawn[w]) + ".png");
+        picture::write_png(session.draw(w, options.scale_or_default(), options.areas), file);
+        print_window(std::cout, drawn[w], session.drawings(w, 1));
         std::cout << "  picture: " << display_path(file) << '\n';
     }
     print_unused(std::cout, panel);

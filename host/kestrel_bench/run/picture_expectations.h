@@ -34,6 +34,19 @@ struct PictureVerdicts {
 std::filesystem::path actual_picture_file(const std::filesystem::path& trace, int line);
 std::filesystem::path difference_picture_file(const std::filesystem::path& trace, int line);
 
+// A picture expectation with what it is judged on: the scenario (references lie relative
+// to its folder), the file the actual and difference pictures go beside, and what the
+// picture shows ("gauge", "window") for the messages.
+struct PictureToJudge {
+    std::filesystem::path scenario;
+    std::filesystem::path beside;
+    int line = 0;
+    std::string command;
+    std::string reference;
+    uint64_t tolerance = 0;
+    const char* subject = "gauge";
+};
+
 class PictureJudge {
 public:
     explicit PictureJudge(bool update_references) : update_(update_references) {}
@@ -42,6 +55,9 @@ public:
     // trace: the trace file the pictures go beside.
     PictureVerdicts judge(const std::filesystem::path& scenario, const std::filesystem::path& trace,
                           const trace::TraceSummary& summary, picture::Renderer& renderer);
+
+    // One expectation on a picture drawn at scale 1.
+    void judge_picture(const PictureToJudge& expect, const picture::Image& actual, PictureVerdicts& verdicts);
 
     bool updating() const { return update_; }
     // With --update-pictures, the closing count: "references: 2 written (1 new, 1 changed), 4 unchanged".

@@ -19,6 +19,7 @@
 #include "junit_report.h"
 #include "module_lookup.h"
 #include "output_names.h"
+#include "panel_scenario.h"
 #include "picture_expectations.h"
 #include "run_status.h"
 #include "scenario.h"
@@ -56,10 +57,16 @@ double seconds_since(Clock::time_point start) { return std::chrono::duration<dou
 
 // A JUnit case from a verdict: failures are the expectations that failed, every other
 // verdict but a pass is an error of its kind.
+// A case's class: MODULE.GAUGE, or panel.WINDOW for a panel scenario.
+std::string case_class(const scenario::Scenario& scenario) {
+    if (scenario.panel) return "panel.window" + std::to_string(scenario.panel->window);
+    return scenario.module + "." + scenario.gauge;
+}
+
 JunitCase junit_case(const std::string& name, const scenario::Scenario& scenario, const ScenarioOutcome& outcome) {
     JunitCase each;
     each.name = name;
-    each.classname = scenario.module + "." + scenario.gauge;
+    each.classname = case_class(scenario);
     each.file = scenario.file;
     each.messages = outcome.messages;
     each.warnings = outcome.warnings;
@@ -93,7 +100,7 @@ JunitSuite unrun_suite(const std::string& suite_name, const std::vector<std::pai
     for (const scenario::Scenario& scenario : scenarios) {
         JunitCase each;
         each.name = fs::path(scenario.file).replace_extension().generic_string();
-        each.classname = scenario.module + "." + scenario.gauge;
+        each.classname = case_class(scenario);
         each.file = scenario.file;
         each.outcome = JunitCase::Outcome::skipped;
         each.messages = {why};
@@ -180,48 +187,72 @@ int run_scenarios(const Options& options, const Locations& locations, const std:
         const Clock::time_point start = Clock::now();
         const scenario::Scenario& scenario = scenarios[i];
         const std::string& name = names[i];
-        ScenarioRun run;
-        run.scenario = files[i];
-        run.host = host;
-        run.modules = module_folder_for(folders, scenario.module, host.module_extension());
-        if (host.module_extension() != std::string(".gau")) {
-            // The twin holds no pictures: the host sizes the gauge from the .gau beside it,
-            // where there is one (else it says that clicks go unchecked).
-            run.pictures = folder_holding(picture_folders, scenario.module, ".gau").value_or(fs::path());
-        }
-        run.trace = options.out / "traces" / (name + ".jsonl");
-        run.log = options.out / "logs" / (name + ".log");
-        run.timeout = std::chrono::duration<double>(options.timeout_or_default());
-        fs::create_directories(run.trace.parent_path());
-        fs::create_directories(run.log.parent_path());
-        ScenarioOutcome outcome = run_scenario(run);
-
+        ScenarioOutcome outcome;
         int pictures = 0;
-        std::size_t expectations = outcome.trace ? outcome.trace->expectations.size() : 0;
+        std::size_t expectations = 0;
         PictureVerdicts picture_verdicts;
-        const bool drawn = outcome.trace && outcome.trace->gauge &&
-                           (!outcome.trace->pictures.empty() || !outcome.trace->picture_expectations.empty());
-        if (drawn) {
-            // Picture expectations are judged only on a run that ended as the host meant
-            // it to: after a crash or a hang the state recorded last is not to be trusted.
-            const bool judged = outcome.verdict == Verdict::passed || outcome.verdict == Verdict::failed;
-            try {
-                picture::Renderer renderer = frames.renderer(outcome.trace->gauge->module);
-                pictures = frames.draw(name, *outcome.trace, renderer);
-                if (judged) {
-                    picture_verdicts = judge.judge(run.scenario, run.trace, *outcome.trace, renderer);
-                    expectations += outcome.trace->picture_expectations.size();
-                }
-                for (const picture::RenderWarning& warning : renderer.warnings())
-                    outcome.warnings.push_back(scenario.file + ":" + std::to_string(warning.line) + ": warning: " +
-                                               warning.message);
-            } catch (const std::exception& error) {
-                if (outcome.verdict == Verdict::passed) outcome.verdict = Verdict::failed;
-                outcome.messages.push_back(scenario.file + ": pictures: " + error.what());
+        fs::path trace_file = options.out / "traces" / (name + ".jsonl");
+        const fs::path log_file = options.out / "logs" / name;
+        if (scenario.panel) {
+            // A panel's modules each run in a host of their own, which answer the bench
+            // directly: no trace, the hosts' logs under logs/NAME/.
+            PanelScenarioRun panel_run;
+            panel_run.scenario = files[i];
+            panel_run.session = panel::session_settings(options, locations, host);
+            panel_run.session.work = log_file;
+            panel_run.beside = trace_file;
+            panel_run.scale = options.scale_or_default();
+            PanelScenarioOutcome played = run_panel_scenario(scenario, panel_run, judge);
+            outcome = std::move(played.outcome);
+            expectations = played.expectations;
+            picture_verdicts.notes = std::move(played.notes);
+            pictures = static_cast<int>(played.pictures.size());
+            if (pictures > 0) frames.write(name, std::move(played.pictures));
+            trace::TraceSummary summary;
+            summary.key_log = std::move(played.key_log);
+            write_key_log(key_log, name, summary);
+            trace_file.clear();
+        } else {
+            ScenarioRun run;
+            run.scenario = files[i];
+            run.host = host;
+            run.modules = module_folder_for(folders, scenario.module, host.module_extension());
+            if (host.module_extension() != std::string(".gau")) {
+                // The twin holds no pictures: the host sizes the gauge from the .gau beside it,
+                // where there is one (else it says that clicks go unchecked).
+                run.pictures = folder_holding(picture_folders, scenario.module, ".gau").value_or(fs::path());
             }
-            add_picture_verdicts(outcome, picture_verdicts, scenario.file);
+            run.trace = trace_file;
+            run.log = log_file.string() + ".log";
+            run.timeout = std::chrono::duration<double>(options.timeout_or_default());
+            fs::create_directories(run.trace.parent_path());
+            fs::create_directories(run.log.parent_path());
+            outcome = run_scenario(run);
+            expectations = outcome.trace ? outcome.trace->expectations.size() : 0;
+            const bool drawn = outcome.trace && outcome.trace->gauge &&
+                               (!outcome.trace->pictures.empty() || !outcome.trace->picture_expectations.empty());
+            if (drawn) {
+                // Picture expectations are judged only on a run that ended as the host meant
+                // it to: after a crash or a hang the state recorded last is not to be trusted.
+                const bool judged = outcome.verdict == Verdict::passed || outcome.verdict == Verdict::failed;
+                try {
+                    picture::Renderer renderer = frames.renderer(outcome.trace->gauge->module);
+                    pictures = frames.draw(name, *outcome.trace, renderer);
+                    if (judged) {
+                        picture_verdicts = judge.judge(run.scenario, run.trace, *outcome.trace, renderer);
+                        expectations += outcome.trace->picture_expectations.size();
+                    }
+                    for (const picture::RenderWarning& warning : renderer.warnings())
+                        outcome.warnings.push_back(scenario.file + ":" + std::to_string(warning.line) + ": warning: " +
+                                                   warning.message);
+                } catch (const std::exception& error) {
+                    if (outcome.verdict == Verdict::passed) outcome.verdict = Verdict::failed;
+                    outcome.messages.push_back(scenario.file + ": pictures: " + error.what());
+                }
+                add_picture_verdicts(outcome, picture_verdicts, scenario.file);
+            }
+            if (outcome.trace && outcome.trace->gauge) write_key_log(key_log, name, *outcome.trace);
         }
-        if (outcome.trace && outcome.trace->gauge) write_key_log(key_log, name, *outcome.trace);
         if (outcome.verdict == Verdict::passed) ++passed;
         else if (is_bad_input(outcome.verdict)) ++bad;
         else ++failed;
@@ -235,7 +266,8 @@ int run_scenarios(const Options& options, const Locations& locations, const std:
 
         JunitCase each = junit_case(name, scenario, outcome);
         each.seconds = seconds_since(start);
-        each.output = {"trace: " + display_path(run.trace), "host output: " + display_path(run.log)};
+        each.output = {trace_file.empty() ? "trace: none (a panel scenario)" : "trace: " + display_path(trace_file),
+                       "host output: " + display_path(scenario.panel ? log_file : fs::path(log_file.string() + ".log"))};
         if (pictures > 0) each.output.push_back("pictures: " + display_path(options.out / "frames" / name));
         each.output.insert(each.output.end(), picture_verdicts.notes.begin(), picture_verdicts.notes.end());
         suite.cases.push_back(std::move(each));

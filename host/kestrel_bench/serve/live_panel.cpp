@@ -25,28 +25,6 @@ using nlohmann::json;
 constexpr std::size_t max_log_entries = 2000;
 constexpr double start_timeout_seconds = 120;  // a sanitized host under an emulator starts slowly
 
-// A value from the host's answer: a number, or NaN and the infinities as the trace writes them.
-double answer_number(const json& value) {
-    if (value.is_number()) return value.get<double>();
-    const std::string text = value.get<std::string>();
-    if (text == "NaN") return std::nan("");
-    if (text == "Infinity") return INFINITY;
-    if (text == "-Infinity") return -INFINITY;
-    throw HostGone("the host sent a value that is not a number: " + text);
-}
-
-std::vector<trace::ElementState> element_states(const json& gauge) {
-    std::vector<trace::ElementState> states;
-    for (const json& item : gauge.at("elements")) {
-        trace::ElementState state;
-        state.image_flags = item.at("flags").get<uint32_t>();
-        if (item.contains("value")) state.value = answer_number(item.at("value"));
-        if (item.contains("text")) state.text = kestrel::json::bytes_of(item.at("text").get<std::string>());
-        states.push_back(std::move(state));
-    }
-    return states;
-}
-
 // Read-out bytes for the page: each byte as the code point of the same number, as the
 // trace writes them; the page shows digits and signs, which are the same in every code page.
 std::string latin1_to_utf8(const std::string& bytes) {
@@ -350,24 +328,20 @@ void LivePanel::note(const std::string& text) {
 
 // Takes an answer's state, with mutex_ held; returns the key events each gauge sent.
 GaugeKeys LivePanel::apply(const json& answer) {
+    bench::SessionAnswer read = bench::read_session_answer(answer);
+    if (read.gauges.size() != gauges_.size()) throw HostGone("the host answered for a different number of gauges");
     GaugeKeys sent;
-    const json& gauges = answer.at("gauges");
-    if (gauges.size() != gauges_.size()) throw HostGone("the host answered for a different number of gauges");
     GaugeStates states;
-    for (std::size_t i = 0; i < gauges.size(); ++i) {
-        states.push_back(element_states(gauges[i]));
-        if (states.back().size() != gauges_[i].elements.size())
+    for (std::size_t i = 0; i < read.gauges.size(); ++i) {
+        if (read.gauges[i].elements.size() != gauges_[i].elements.size())
             throw HostGone("the host answered for a different number of elements");
-        sent.emplace_back();
-        for (const json& event : gauges[i].at("sent"))
-            sent.back().push_back({event.at(0).get<uint32_t>(), event.at(1).get<uint32_t>()});
+        states.push_back(std::move(read.gauges[i].elements));
+        sent.push_back(std::move(read.gauges[i].sent));
     }
-    std::vector<std::pair<uint32_t, double>> vars;
-    for (const json& pair : answer.at("vars")) vars.emplace_back(pair.at(0).get<uint32_t>(), answer_number(pair.at(1)));
     states_ = std::move(states);
-    vars_ = std::move(vars);
-    updates_ = answer.at("updates").get<uint64_t>();
-    listeners_ = answer.at("listeners").get<std::size_t>();
+    vars_ = std::move(read.vars);
+    updates_ = read.updates;
+    listeners_ = read.listeners;
     ++serial_;
     return sent;
 }

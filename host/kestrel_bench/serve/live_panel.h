@@ -26,6 +26,9 @@
 
 namespace kestrel::serve {
 
+using bench::HostGone;
+using bench::HostSession;
+
 // A request the panel refuses: the HTTP status and the reason the page shows.
 struct Refusal {
     int status;

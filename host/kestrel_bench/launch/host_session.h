@@ -10,13 +10,16 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "key_event.h"
+#include "trace.h"
 
-namespace kestrel::serve {
+namespace kestrel::bench {
 
 // The child is gone (crashed, hung and stopped, or exited); what() says how, as in "the
 // host was killed by signal 9 (Killed)", without the command it was given.
@@ -51,9 +54,26 @@ private:
     std::string buffer_;
 };
 
+// One answer of the session, as the bench reads it: every gauge's element states, the key
+// events each sent during the command and the area a click took, the updates run so far,
+// the listeners registered and the host variables known.
+struct AnsweredGauge {
+    std::vector<trace::ElementState> elements;
+    std::vector<KeyEvent> sent;
+    std::optional<std::size_t> area;
+};
+struct SessionAnswer {
+    uint64_t updates = 0;
+    std::size_t listeners = 0;
+    std::vector<AnsweredGauge> gauges;
+    std::vector<std::pair<uint32_t, double>> vars;
+};
+// Throws HostGone for an answer of the wrong shape: not a host the bench can follow.
+SessionAnswer read_session_answer(const nlohmann::json& answer);
+
 // Answers longer than this are not ones the session writes.
 inline constexpr std::size_t max_answer_bytes = 8 << 20;
 // The longest a wait for an answer goes without looking whether the page asked to abandon it.
 inline constexpr std::chrono::milliseconds abandon_check_period{50};
 
-}  // namespace kestrel::serve
+}  // namespace kestrel::bench

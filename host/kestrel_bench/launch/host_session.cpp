@@ -3,6 +3,10 @@
 // reported with its exit status or signal.
 #include "host_session.h"
 
+#include <cmath>
+
+#include "json.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,7 +14,7 @@
 #include <cerrno>
 #include <thread>
 
-namespace kestrel::serve {
+namespace kestrel::bench {
 namespace {
 
 std::string exit_text(const bench::ChildExit& exit) {
@@ -18,7 +22,44 @@ std::string exit_text(const bench::ChildExit& exit) {
     return "the host exited with status " + std::to_string(exit.code);
 }
 
+// A value from the host's answer: a number, or NaN and the infinities as the trace writes them.
+double answer_number(const nlohmann::json& value) {
+    if (value.is_number()) return value.get<double>();
+    const std::string text = value.get<std::string>();
+    if (text == "NaN") return std::nan("");
+    if (text == "Infinity") return INFINITY;
+    if (text == "-Infinity") return -INFINITY;
+    throw HostGone("the host sent a value that is not a number: " + text);
+}
+
 }  // namespace
+
+SessionAnswer read_session_answer(const nlohmann::json& answer) {
+    try {
+        SessionAnswer read;
+        read.updates = answer.at("updates").get<uint64_t>();
+        read.listeners = answer.at("listeners").get<std::size_t>();
+        for (const nlohmann::json& gauge : answer.at("gauges")) {
+            AnsweredGauge each;
+            for (const nlohmann::json& item : gauge.at("elements")) {
+                trace::ElementState state;
+                state.image_flags = item.at("flags").get<uint32_t>();
+                if (item.contains("value")) state.value = answer_number(item.at("value"));
+                if (item.contains("text")) state.text = kestrel::json::bytes_of(item.at("text").get<std::string>());
+                each.elements.push_back(std::move(state));
+            }
+            for (const nlohmann::json& event : gauge.at("sent"))
+                each.sent.push_back({event.at(0).get<uint32_t>(), event.at(1).get<uint32_t>()});
+            if (gauge.contains("area") && !gauge.at("area").is_null()) each.area = gauge.at("area").get<std::size_t>();
+            read.gauges.push_back(std::move(each));
+        }
+        for (const nlohmann::json& pair : answer.at("vars"))
+            read.vars.emplace_back(pair.at(0).get<uint32_t>(), answer_number(pair.at(1)));
+        return read;
+    } catch (const nlohmann::json::exception& error) {
+        throw HostGone(std::string("the host's answer is not of the session's shape (") + error.what() + ")");
+    }
+}
 
 HostSession::HostSession(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                          const std::filesystem::path& log) {
@@ -102,4 +143,4 @@ nlohmann::json HostSession::request(const std::string& line, std::chrono::durati
     return read_answer(timeout, abandon);
 }
 
-}  // namespace kestrel::serve
+}  // namespace kestrel::bench
