@@ -109,16 +109,14 @@ TEST_F(BenchLookup, ServeWithNativeLoadsAndIsTitledByTheTwin) {
 }
 
 TEST(BenchRecorder, RecordedScenariosNameElementsByDrawingOrderIndex) {
-    trace::GaugeInfo gauge{"s", "KESTREL_TIMER", "m.gau", "Digital_Clock", {}};
-    for (const char* label : {"0", "0.0", "0.0.0"}) gauge.elements.push_back({label});
     const serve::GaugeStates before = {{{std::nullopt, 0, std::nullopt}, {1.5, 0, std::nullopt}, {std::nullopt, 0, "12"}}};
     const serve::GaugeStates after = {{{std::nullopt, 0, std::nullopt}, {2.5, 0, std::nullopt}, {std::nullopt, 0, "13"}}};
     serve::SessionRecorder recorder;
-    EXPECT_TRUE(recorder.remember("update 1", std::nullopt, 1, before, {{}}));
-    EXPECT_TRUE(recorder.remember("update 1", std::nullopt, 1, after, {{}}));
-    EXPECT_TRUE(recorder.remember("click 3 4 0x20000000", 0, 0, after, {{{0x1024C, 1000}}}));
+    EXPECT_TRUE(recorder.remember("update 1", std::nullopt, 1, before, {}));
+    EXPECT_TRUE(recorder.remember("update 1", std::nullopt, 1, after, {}));
+    EXPECT_TRUE(recorder.remember("click 3 4 0x20000000", 0, 0, after, {{0, {0x1024C, 1000}}}));
     EXPECT_EQ(recorder.size(), 2u) << "consecutive updates are one step";
-    EXPECT_EQ(recorder.scenario_text("KESTREL_TIMER", gauge, 0),
+    EXPECT_EQ(recorder.scenario_text("module KESTREL_TIMER\ngauge Digital_Clock\n", {{0, "", true}}, 0),
               "# A session in the live panel, recorded for replay with kestrel-bench run.\n"
               "module KESTREL_TIMER\ngauge Digital_Clock\n"
               "update 2\n"

@@ -92,6 +92,15 @@ void add_scale(CLI::App& command, Options& options, Command which) {
         ->check(one_of_scales());
 }
 
+// A panel's gauges folder, for snapshot and serve --panel alike.
+CLI::Option* add_gauges(CLI::App& command, Options& options) {
+    return command
+        .add_option("--gauges", options.gauges,
+                    "the folder the panel's modules are looked up in as MODULE.gau (default: dist, then "
+                    "build/windows/modules; installed: PREFIX/lib/kestrel/gau)")
+        ->type_name("DIR");
+}
+
 void add_lookup(CLI::App& command, Options& options) {
     command.add_option("--root", options.root,
                        "a Kestrel source tree to take the hosts, modules, page and scenarios from "
@@ -168,7 +177,7 @@ int main(int argc, char** argv) {
         ->check(plain_label());
     render->add_option("TRACE", options.inputs, "trace files (.jsonl) that run left in OUT/traces")->required()->type_name("");
 
-    CLI::App* serve = app.add_subcommand("serve", "serve a module's gauges as a live panel in the browser");
+    CLI::App* serve = app.add_subcommand("serve", "serve a module's gauges, or a panel file's windows, live in the browser");
     add_host(*serve, options, Command::serve);
     add_out(*serve, options);
     add_scale(*serve, options, Command::serve);
@@ -179,10 +188,15 @@ int main(int argc, char** argv) {
         ->check(whole_number(0, 65535, "a port number from 0 to 65535"));
     serve->add_option("--listen", options.listen, std::string("the address to listen on (default ") + default_listen_address + ")")
         ->type_name("ADDRESS");
-    serve->add_option("MODULE", options.inputs, "a module file, or a module name such as KESTREL")
-        ->required()
-        ->expected(1)
-        ->type_name("");
+    CLI::Option* served = serve->add_option("MODULE", options.inputs, "a module file, or a module name such as KESTREL")
+                              ->expected(1)
+                              ->type_name("");
+    CLI::Option* served_panel =
+        serve->add_option("--panel", options.panel_file,
+                          "serve the windows of this panel file (panel.cfg), each module in its own host, instead of a module")
+            ->type_name("FILE");
+    add_gauges(*serve, options)->needs(served_panel);
+    served->excludes(served_panel);
 
     CLI::App* snapshot = app.add_subcommand("snapshot", "draw the windows of a panel file with every gauge running");
     snapshot->add_option("--panel", options.panel_file, "the panel file (panel.cfg) whose windows are drawn")
@@ -195,10 +209,7 @@ int main(int argc, char** argv) {
         ->check(whole_number(1, kestrel::scenario::max_updates_per_scenario, "a number of updates from 1"));
     snapshot->add_option("--set", options.variables, "set a host variable by token before the updates (repeatable)")
         ->type_name("TOKEN=VALUE");
-    snapshot->add_option("--gauges", options.gauges,
-                         "the folder the panel's modules are looked up in as MODULE.gau (default: dist, then "
-                         "build/windows/modules; installed: PREFIX/lib/kestrel/gau)")
-        ->type_name("DIR");
+    add_gauges(*snapshot, options);
     snapshot->add_flag("--areas", options.areas, "outline every click area and write its tooltip or help id beside it");
     add_scale(*snapshot, options, Command::snapshot);
     add_out(*snapshot, options);

@@ -61,6 +61,33 @@ SessionAnswer read_session_answer(const nlohmann::json& answer) {
     }
 }
 
+StartedSession start_session(const Host& host, const std::filesystem::path& module, const std::filesystem::path& work,
+                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon) {
+    // A sanitized host under an emulator starts slowly: the greeting may take long.
+    constexpr std::chrono::seconds start_timeout{120};
+    StartedSession started;
+    started.session = std::make_unique<HostSession>(host.command({"session", module.string(), "--gauge-info", work.string()}),
+                                                    host.environment, work / "host.log");
+    const nlohmann::json greeting = started.session->read_answer(start_timeout, abandon);
+    if (!greeting.value("ok", false)) throw HostGone(greeting.value("error", std::string("the host refused the module")));
+    try {
+        for (std::size_t i = 0; i < greeting.at("gauges").size(); ++i) {
+            const trace::TraceSummary summary = trace::read_trace(work / (std::to_string(i) + ".jsonl"));
+            if (!summary.gauge) throw HostGone("the host wrote no gauge record");
+            started.gauges.push_back(*summary.gauge);
+            started.areas.push_back(greeting.at("gauges")[i].at("areas"));
+        }
+    } catch (const nlohmann::json::exception& error) {
+        throw HostGone(std::string("the host's greeting is not of the session's shape (") + error.what() + ")");
+    } catch (const trace::TraceError& error) {
+        throw HostGone(std::string("the host's gauge record cannot be read: ") + error.what());
+    }
+    started.first = read_session_answer(started.session->read_answer(timeout, abandon));
+    if (started.first.gauges.size() != started.gauges.size())
+        throw HostGone("the host answered for a different number of gauges");
+    return started;
+}
+
 HostSession::HostSession(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                          const std::filesystem::path& log) {
     try {

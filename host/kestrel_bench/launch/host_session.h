@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "host_launcher.h"
 #include "key_event.h"
 #include "trace.h"
 
@@ -70,6 +71,20 @@ struct SessionAnswer {
 };
 // Throws HostGone for an answer of the wrong shape: not a host the bench can follow.
 SessionAnswer read_session_answer(const nlohmann::json& answer);
+
+// A session just started: the host, each gauge's stored fields (the head of a trace, as
+// the host writes them into `work`), each gauge's click areas as the greeting lists them
+// ({index, kind, parent, box, whole, cursor, help, flags, tooltip}), and the first state.
+struct StartedSession {
+    std::unique_ptr<HostSession> session;
+    std::vector<trace::GaugeInfo> gauges;
+    std::vector<nlohmann::json> areas;
+    SessionAnswer first;
+};
+// Starts `kestrel-host session MODULE` on the host; its log goes to work/host.log. Throws
+// HostGone when it does not start or answers as no session does.
+StartedSession start_session(const Host& host, const std::filesystem::path& module, const std::filesystem::path& work,
+                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon);
 
 // Answers longer than this are not ones the session writes.
 inline constexpr std::size_t max_answer_bytes = 8 << 20;

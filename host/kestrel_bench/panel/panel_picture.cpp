@@ -94,16 +94,23 @@ void draw_areas(Image& canvas, const GaugeDrawing& gauge, int scale, picture::Te
 
 }  // namespace
 
+Rect scaled_box(const Rect& rect, int pixel_width, int pixel_height, const Rect& box, int scale) {
+    const Rect whole{rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
+    if (pixel_width <= 0 || pixel_height <= 0) return whole;
+    const double across = static_cast<double>(whole.width) / pixel_width;
+    const double down = static_cast<double>(whole.height) / pixel_height;
+    const auto at = [](double origin, double factor, int32_t n) { return static_cast<int>(std::lround(origin + factor * n)); };
+    const int left = at(whole.x, across, box.x), top = at(whole.y, down, box.y);
+    const int right = at(whole.x, across, box.x + box.width), bottom = at(whole.y, down, box.y + box.height);
+    return {left, top, right - left, bottom - top};
+}
+
 Rect area_box(const GaugeDrawing& gauge, const trace::ClickArea& area, int scale) {
     const Rect rect = gauge_rect(gauge);
-    const Rect whole{rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
-    if (area.whole_gauge || !gauge.picture || gauge.picture->width() <= 0 || gauge.picture->height() <= 0) return whole;
-    const double across = static_cast<double>(whole.width) * gauge.picture_scale / gauge.picture->width();
-    const double down = static_cast<double>(whole.height) * gauge.picture_scale / gauge.picture->height();
-    const auto at = [](double origin, double factor, int32_t n) { return static_cast<int>(std::lround(origin + factor * n)); };
-    const int left = at(whole.x, across, area.x), top = at(whole.y, down, area.y);
-    const int right = at(whole.x, across, area.x + area.width), bottom = at(whole.y, down, area.y + area.height);
-    return {left, top, right - left, bottom - top};
+    if (area.whole_gauge || !gauge.picture || gauge.picture->width() <= 0 || gauge.picture->height() <= 0)
+        return {rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
+    return scaled_box(rect, gauge.picture->width() / gauge.picture_scale, gauge.picture->height() / gauge.picture_scale,
+                      {area.x, area.y, area.width, area.height}, scale);
 }
 
 std::string area_label(const trace::ClickArea& area) {

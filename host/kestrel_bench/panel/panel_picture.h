@@ -62,6 +62,9 @@ inline constexpr picture::Rgb area_outline{255, 214, 0};
 inline constexpr picture::Rgb area_label_ground{16, 16, 16};
 inline constexpr int area_label_size = 9;  // pixels at scale 1
 
+// A box of a gauge's own pixels in window pixels at `scale`: scaled as the gauge's picture,
+// pixel_width by pixel_height, is scaled into its rectangle.
+Rect scaled_box(const Rect& rect, int pixel_width, int pixel_height, const Rect& box, int scale);
 // A click area's box in window pixels: its gauge-pixel box scaled as the gauge's picture
 // is into its rectangle; a whole-gauge area is the rectangle.
 Rect area_box(const GaugeDrawing& gauge, const trace::ClickArea& area, int scale);

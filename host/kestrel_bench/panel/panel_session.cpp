@@ -19,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using bench::HostGone;
 
-constexpr double start_timeout_seconds = 120;  // a sanitized host under an emulator starts slowly
 // Updates a host runs for one command line, as its session takes them.
 constexpr uint64_t updates_per_line = 10'000;
 
@@ -121,26 +120,15 @@ void PanelSession::start(PanelModule& module) {
     module.last_finished.clear();
     try {
         if (!module.pictures) module.pictures = std::make_unique<picture::PictureSet>(picture::PictureSet::from_module(module.gau));
-        auto session = std::make_unique<bench::HostSession>(
-            settings_.host.command({"session", module.loaded.string(), "--gauge-info", work.string()}),
-            settings_.host.environment, work / "host.log");
-        const nlohmann::json greeting = session->read_answer(std::chrono::duration<double>(start_timeout_seconds), abandon_);
-        if (!greeting.value("ok", false)) throw HostGone(greeting.value("error", std::string("the host refused the module")));
-        std::vector<trace::GaugeInfo> gauges;
-        for (std::size_t i = 0; i < greeting.at("gauges").size(); ++i) {
-            const trace::TraceSummary summary = trace::read_trace(work / (std::to_string(i) + ".jsonl"));
-            if (!summary.gauge) throw HostGone("the host wrote no gauge record");
-            gauges.push_back(*summary.gauge);
-        }
-        bench::SessionAnswer first =
-            bench::read_session_answer(session->read_answer(std::chrono::duration<double>(settings_.timeout_seconds), abandon_));
-        if (first.gauges.size() != gauges.size()) throw HostGone("the host answered for a different number of gauges");
-        module.gauges = std::move(gauges);
+        bench::StartedSession started = bench::start_session(
+            settings_.host, module.loaded, work, std::chrono::duration<double>(settings_.timeout_seconds), abandon_);
+        module.gauges = std::move(started.gauges);
+        module.areas = std::move(started.areas);
         module.states.clear();
-        for (bench::AnsweredGauge& gauge : first.gauges) module.states.push_back(std::move(gauge.elements));
-        module.vars = std::move(first.vars);
-        module.listeners = first.listeners;
-        module.session = std::move(session);
+        for (bench::AnsweredGauge& gauge : started.first.gauges) module.states.push_back(std::move(gauge.elements));
+        module.vars = std::move(started.first.vars);
+        module.listeners = started.first.listeners;
+        module.session = std::move(started.session);
     } catch (const std::exception& error) {
         module.session.reset();
         module.stopped = error.what();

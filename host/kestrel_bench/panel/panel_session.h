@@ -51,6 +51,7 @@ struct PanelModule {
     std::filesystem::path gau;        // the .gau: its pictures, and what the real host loads
     std::filesystem::path loaded;     // what the host loads (the twin's .so with the twin)
     std::vector<trace::GaugeInfo> gauges;                  // as its host listed them
+    std::vector<nlohmann::json> areas;                     // per gauge, as its host's greeting lists them
     std::vector<std::vector<trace::ElementState>> states;  // per gauge, after the last command
     std::vector<std::pair<uint32_t, double>> vars;         // host variables its host knows of
     std::size_t listeners = 0;        // key-event listeners its gauges registered

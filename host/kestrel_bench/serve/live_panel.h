@@ -1,6 +1,7 @@
-// The live module behind the panel: the child host session, what its gauges last showed,
-// the log the page reads, the recorder, and the ticker that runs updates at the host's
-// rate while playing and notices a host that ended. The routes call it from any thread.
+// The live panel behind the page: what it drives (a module's gauges, or a panel file's
+// windows), what they last showed, the log the page reads, the recorder, and the ticker
+// that runs updates at the host's rate while playing and notices a host that ended. The
+// routes call it from any thread.
 #pragma once
 
 #include <atomic>
@@ -18,30 +19,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench_locations.h"
+#include "bench_options.h"
 #include "host_launcher.h"
-#include "host_session.h"
-#include "renderer.h"
+#include "live_target.h"
 #include "session_recorder.h"
-#include "text_face.h"
 
 namespace kestrel::serve {
-
-using bench::HostGone;
-using bench::HostSession;
-
-// A request the panel refuses: the HTTP status and the reason the page shows.
-struct Refusal {
-    int status;
-    std::string reason;
-};
-
-// The module served: its name as a scenario's module line gives it, the .gau its
-// pictures come from, and the file the host loads (the .gau, or the twin's .so).
-struct ServedModule {
-    std::string name;
-    std::filesystem::path pictures;
-    std::filesystem::path loaded;
-};
 
 // The module named on serve's command line, a file or a name, looked up in the bench's
 // one order for the host kind. Throws UsageError.
@@ -57,16 +41,19 @@ struct PanelSettings {
 // The scales a frame is drawn at, as the renderer takes them.
 inline constexpr int panel_scales[] = {1, 2, 4};
 
-// The live module behind the panel. Two locks: `host_mutex_` lets one command at a time
-// talk to the host (a slow or hung one holds it), `mutex_` guards what the page reads and
-// is held only briefly, so that the page keeps learning what happens while the host is
-// busy. Where both are taken, host_mutex_ comes first.
+// The folder of this live panel's own files, below out/sessions/.
+std::filesystem::path live_work_folder(const std::filesystem::path& out);
+
+// Two locks: `host_mutex_` lets one command at a time talk to the host (a slow or hung
+// one holds it), `mutex_` guards what the page reads and is held only briefly, so that the
+// page keeps learning what happens while the host is busy. Where both are taken,
+// host_mutex_ comes first.
 class LivePanel {
 public:
     static constexpr int updates_per_second = 18;
 
-    // Starts the host; throws when its first start fails.
-    LivePanel(PanelSettings settings, ServedModule module, bench::Host host);
+    // Starts the target; throws when its first start fails.
+    LivePanel(PanelSettings settings, std::unique_ptr<LiveTarget> target, bench::Host host);
     ~LivePanel();
     LivePanel(const LivePanel&) = delete;
     LivePanel& operator=(const LivePanel&) = delete;
@@ -76,17 +63,18 @@ public:
 
     nlohmann::json info();
     nlohmann::json state(uint64_t log_since);
-    std::vector<uint8_t> frame_png(std::size_t gauge, int scale);
+    std::vector<uint8_t> frame_png(std::size_t picture, int scale);
     void set_playing(bool playing);
     void step();
-    void click(std::size_t gauge, int x, int y, bool modifier);
-    void call_service(std::size_t gauge, int32_t id);
+    void click(std::size_t picture, int x, int y, bool modifier);
+    void call_service(std::size_t picture, int32_t id);
     void set_variable(uint32_t token, double value);
     void send_key(uint32_t id, uint32_t value);
     // Stops the host, also one that hangs in a command, and starts it afresh.
     void restart();
-    // The session so far as a scenario of one gauge, written into the sessions folder.
-    nlohmann::json record(std::size_t gauge);
+    // The session so far as a scenario of one picture (a gauge, or a window), written into
+    // the sessions folder.
+    nlohmann::json record(std::size_t picture);
 
 private:
     struct Busy {
@@ -95,35 +83,24 @@ private:
     };
 
     void require_running() const;
-    void require_gauge(std::size_t gauge) const;
+    void require_picture(std::size_t picture) const;
     void start();
     void stop_host(const std::string& what, const std::optional<std::string>& during);
     std::string history() const;
-    picture::Image render(std::size_t gauge, const std::vector<trace::ElementState>& states, uint64_t updates, int scale);
     void note(const std::string& text);
-    GaugeKeys apply(const nlohmann::json& answer);
-    void command(const std::string& line, const std::string& scenario_line, std::optional<std::size_t> gauge,
-                 uint64_t updates);
+    // Takes a start's or a step's answer, with mutex_ held.
+    void take(const TargetAnswer& answer);
+    void command(const TargetStep& step);
     void tick();
     void watch();
 
     PanelSettings settings_;
-    ServedModule module_;
+    std::unique_ptr<LiveTarget> target_;
     bench::Host host_;
-    std::filesystem::path work_;
-    picture::PictureSet pictures_;
-
-    // Written by the first start, before any other thread runs; read-only after.
-    std::vector<trace::GaugeInfo> gauges_;
-    nlohmann::json areas_;
-    std::vector<std::pair<int, int>> sizes_;
+    bool started_once_ = false;
 
     std::mutex host_mutex_;
-    std::unique_ptr<HostSession> session_;
     std::atomic<bool> abandon_ = false;  // a restart asks the command in flight to give up
-
-    std::mutex render_mutex_;  // one font face, which draws one text at a time
-    std::unique_ptr<picture::TextFace> face_;
 
     std::mutex mutex_;
     GaugeStates states_;

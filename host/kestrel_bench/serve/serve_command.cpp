@@ -1,6 +1,6 @@
-// Starting the live panel: the module looked up, the host chosen as `run` chooses it, the
-// page read, the port bound for this panel alone, and the server run until a signal stops
-// it in order.
+// Starting the live panel: the module looked up (or the panel file read), the host chosen
+// as `run` chooses it, the page read, the port bound for this panel alone, and the server
+// run until a signal stops it in order.
 #include "serve_command.h"
 
 #include <netdb.h>
@@ -18,6 +18,7 @@
 #include "host_launcher.h"
 #include "live_panel.h"
 #include "module_lookup.h"
+#include "panel_reader.h"
 #include "panel_routes.h"
 #include "request_guard.h"
 
@@ -98,11 +99,21 @@ int serve_command(const bench::Options& options, const bench::Locations& locatio
     if (options.timeout_or_default() > bench::max_serve_timeout_seconds)
         throw bench::UsageError("--timeout: at most " + std::to_string(static_cast<int>(bench::max_serve_timeout_seconds)) +
                                 " seconds for serve");
-    const ServedModule module = served_module(options.inputs.at(0), options, locations,
-                                              options.native ? bench::HostKind::twin : bench::HostKind::native_gau);
+    if (options.inputs.empty() == !options.panel_file.has_value())
+        throw bench::UsageError("serve: name a module, or a panel file with --panel FILE (not both)");
+    // Bad input stops here, before any host starts: a module that is not there, or a
+    // panel file that does not read.
+    std::optional<ServedModule> module;
+    std::optional<panel::PanelFile> panel;
+    if (options.panel_file) panel = panel::read_panel_file(*options.panel_file);
+    else
+        module = served_module(options.inputs.at(0), options, locations,
+                               options.native ? bench::HostKind::twin : bench::HostKind::native_gau);
     const std::vector<PageFile> page = read_page(locations.page());
     const bench::Host host = bench::choose_host(options, locations, std::cout);
     std::cout << "host: " << host.description() << '\n';
+    if (panel && panel->windows.empty())
+        throw bench::UsageError(display_path(panel->file) + ": no [WindowNN] section to serve");
 
     // The port first: a panel that cannot have it stops before it starts a host.
     httplib::Server server;
@@ -114,9 +125,23 @@ int serve_command(const bench::Options& options, const bench::Locations& locatio
     rules.cookie = "kestrel-panel-" + std::to_string(port);
     add_request_guard(server, rules);
 
-    std::cout << "kestrel-bench: starting the host for " << display_path(module.loaded) << " ..." << std::endl;
-    LivePanel panel({options.out, options.scale, options.timeout_or_default()}, module, host);
-    add_routes(server, panel, page);
+    const std::filesystem::path work = live_work_folder(options.out);
+    std::unique_ptr<LiveTarget> target;
+    std::string served;
+    if (panel) {
+        served = panel->file.filename().string();
+        std::cout << "kestrel-bench: starting a host for each module of " << display_path(panel->file) << " ..." << std::endl;
+        panel::PanelSessionSettings settings = panel::session_settings(options, locations, host);
+        settings.work = work;
+        settings.timeout_seconds = options.timeout_or_default();
+        target = panel_target(std::move(*panel), std::move(settings));
+    } else {
+        served = module->loaded.filename().string();
+        std::cout << "kestrel-bench: starting the host for " << display_path(module->loaded) << " ..." << std::endl;
+        target = module_target(*module, host, work, options.timeout_or_default());
+    }
+    LivePanel live({options.out, options.scale, options.timeout_or_default()}, std::move(target), host);
+    add_routes(server, live, page);
 
     // Ctrl+C or a TERM signal stops the server in order, so that the host is stopped with
     // it; the signals are taken by one thread, blocked in every other (the host's child
@@ -132,9 +157,9 @@ int serve_command(const bench::Options& options, const bench::Locations& locatio
         server.stop();
     });
     signal_waiter.detach();
-    panel.start_ticker();
+    live.start_ticker();
     const std::string token = rules.token.empty() ? "" : "?token=" + rules.token;
-    std::cout << "kestrel-bench: the live panel of " << module.loaded.filename().string() << " is at "
+    std::cout << "kestrel-bench: the live panel of " << served << " is at "
               << address_shown(options.listen, port) << token << std::endl;
     if (!rules.token.empty())
         std::cout << "kestrel-bench: it listens on " << options.listen

@@ -21,43 +21,50 @@ std::string element_index(std::size_t index) {
 
 }  // namespace
 
-bool SessionRecorder::remember(const std::string& line, std::optional<std::size_t> gauge, uint64_t updates,
-                               const GaugeStates& states, GaugeKeys sent) {
+bool SessionRecorder::remember(const std::string& line, std::optional<std::size_t> target, uint64_t updates,
+                               const GaugeStates& states, SentKeys sent) {
     if (updates > 0 && !steps_.empty() && steps_.back().updates > 0) {
         Step& last = steps_.back();
         last.updates += updates;
         last.command = "update " + std::to_string(last.updates);
         last.states = states;
-        for (std::size_t g = 0; g < sent.size(); ++g) last.sent[g].insert(last.sent[g].end(), sent[g].begin(), sent[g].end());
+        last.sent.insert(last.sent.end(), sent.begin(), sent.end());
         return true;
     }
     if (steps_.size() >= max_steps) return false;
-    steps_.push_back({line, gauge, updates, states, std::move(sent)});
+    steps_.push_back({line, target, updates, states, std::move(sent)});
     return true;
 }
 
-std::string SessionRecorder::scenario_text(const std::string& module, const trace::GaugeInfo& info,
-                                           std::size_t gauge) const {
+std::string SessionRecorder::scenario_text(const std::string& header, const std::vector<RecordedGauge>& gauges,
+                                           std::size_t target) const {
     std::ostringstream out;
-    out << "# A session in the live panel, recorded for replay with kestrel-bench run.\n";
-    out << "module " << module << "\ngauge " << info.gauge << "\n";
-    std::vector<trace::ElementState> shown(info.elements.size());
+    out << "# A session in the live panel, recorded for replay with kestrel-bench run.\n" << header;
+    std::vector<std::vector<trace::ElementState>> shown(gauges.size());
     std::vector<scenario::KeyEvent> keys;
     bool first = true;
     for (const Step& step : steps_) {
-        if (step.gauge && *step.gauge != gauge) continue;  // a click on another gauge of the panel
+        if (step.target && *step.target != target) continue;  // a click on another picture of the panel
         out << step.command << '\n';
-        const std::vector<trace::ElementState>& now = step.states[gauge];
-        for (std::size_t e = 0; e < now.size(); ++e) {
-            if (now[e].text && (first || now[e].text != shown[e].text))
-                out << "expect text " << element_index(e) << ' ' << scenario::quote_text(*now[e].text) << '\n';
-            // NaN equals nothing, not even itself: it cannot be expected.
-            if (now[e].value && !std::isnan(*now[e].value) && (first || !shown[e].value || *now[e].value != *shown[e].value))
-                out << "expect value " << element_index(e) << ' ' << exact_number(*now[e].value) << '\n';
+        for (std::size_t g = 0; g < gauges.size(); ++g) {
+            if (!gauges[g].expect_elements) continue;
+            const std::vector<trace::ElementState>& now = step.states.at(gauges[g].index);
+            shown[g].resize(now.size());
+            for (std::size_t e = 0; e < now.size(); ++e) {
+                const std::string element = gauges[g].prefix + element_index(e);
+                if (now[e].text && (first || now[e].text != shown[g][e].text))
+                    out << "expect text " << element << ' ' << scenario::quote_text(*now[e].text) << '\n';
+                // NaN equals nothing, not even itself: it cannot be expected.
+                if (now[e].value && !std::isnan(*now[e].value) &&
+                    (first || !shown[g][e].value || *now[e].value != *shown[g][e].value))
+                    out << "expect value " << element << ' ' << exact_number(*now[e].value) << '\n';
+            }
+            shown[g] = now;
         }
-        shown = now;
-        keys.insert(keys.end(), step.sent[gauge].begin(), step.sent[gauge].end());
-        if (!keys.empty() || step.gauge) {
+        for (const SentKey& sent : step.sent)
+            for (const RecordedGauge& gauge : gauges)
+                if (gauge.index == sent.gauge) keys.push_back(sent.event);
+        if (!keys.empty() || step.target) {
             out << "expect keys";
             if (keys.empty()) out << " none";
             for (const scenario::KeyEvent& event : keys) out << ' ' << scenario::format_key_event(event);

@@ -1,7 +1,7 @@
 // The live panel's page: polls the bench for the state at the host's update rate, redraws
-// a gauge when the bench has a new frame, picks the largest scale that fits the window,
-// shows the click area and tooltip under the pointer and sends clicks, host variables,
-// key events and the controls to the bench.
+// a gauge (or a panel's window, one tab each) when the bench has a new frame, picks the
+// largest scale that fits the window, shows the click area and tooltip under the pointer
+// and sends clicks, host variables, key events and the controls to the bench.
 "use strict";
 
 const cursorNames = {
@@ -166,6 +166,8 @@ function buildGauges() {
         outline.hidden = false;
       }
       const lines = [];
+      // On a panel's window, the gauge the area belongs to.
+      if (shown && shown.gauge) lines.push(shown.gauge);
       if (helper && helper.tooltip !== undefined) {
         lines.push("tooltip: " + helper.tooltip);
         const note = storedByteNote(helper.tooltip);
@@ -193,6 +195,37 @@ function buildGauges() {
     option.textContent = gauge.name;
     select.appendChild(option);
   });
+}
+
+// A panel file's windows: one tab each, one window shown at a time.
+function showWindow(chosen) {
+  info.gauges.forEach((gauge, index) => {
+    document.getElementById("gauge-" + index).hidden = index !== chosen;
+    document.getElementById("tab-" + index).setAttribute("aria-selected", String(index === chosen));
+  });
+  document.getElementById("record-gauge").value = String(chosen);
+}
+
+function buildTabs() {
+  const tabs = document.createElement("div");
+  tabs.id = "tabs";
+  tabs.setAttribute("role", "tablist");
+  info.gauges.forEach((gauge, index) => {
+    const tab = document.createElement("button");
+    tab.id = "tab-" + index;
+    tab.setAttribute("role", "tab");
+    tab.textContent = gauge.name;
+    tab.onclick = () => showWindow(index);
+    tabs.appendChild(tab);
+  });
+  const holder = document.getElementById("gauges");
+  holder.insertBefore(tabs, holder.firstChild);
+  document.getElementById("record-gauge").onchange = (event) => showWindow(Number(event.target.value));
+  document.getElementById("picture-heading").textContent = "Window";
+  document.getElementById("record-hint").textContent =
+    "Record writes everything since the hosts started as a scenario of this window, at window coordinates.";
+  document.getElementById("service-hint").textContent = "Gauge callback of every gauge of the panel: ";
+  showWindow(0);
 }
 
 function showVars(vars) {
@@ -286,6 +319,7 @@ async function main() {
   const scales = document.getElementById("scale");
   for (const each of info.scales) scales.add(new Option(each + "\u00D7", String(each)));
   buildGauges();
+  if (info.panel) buildTabs();
   scaleChosen = info.scale !== null;
   applyScale(scaleChosen ? info.scale : fittingScale());
   scales.onchange = () => {
