@@ -14,6 +14,7 @@
 #include "panel_picture.h"
 #include "panel_reader.h"
 #include "panel_session.h"
+#include "panel_test_settings.h"
 #include "renderer.h"
 #include "temporary_directory.h"
 
@@ -23,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using kestrel::testing::TemporaryDirectory;
 
-const fs::path gau_folder = fs::path(KESTREL_SOURCE_DIR) / "build/windows/modules";
+const fs::path& gau_folder = kestrel::testing::windows_gau_folder;
 
 struct Box {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive
@@ -50,10 +51,7 @@ class SnapshotTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists(gau_folder / "KESTREL.GAU")) GTEST_SKIP() << "needs the windows build's " << gau_folder;
-        const bench::Locations locations = bench::Locations::source_tree(KESTREL_SOURCE_DIR);
-        settings.gau_folders = {gau_folder};
-        settings.host = {bench::HostKind::native_gau, {locations.native_host().string()}, bench::native_host_environment};
-        settings.work = work.path();
+        settings = kestrel::testing::native_panel_settings(work.path());
     }
 
     std::vector<GaugeDrawing> run_window(const Window& window) {

@@ -11,7 +11,7 @@ if(KESTREL_PLATFORM STREQUAL "tools")
   add_executable(bench_tests bench_scenario_test.cpp bench_render_test.cpp bench_trace_test.cpp bench_faults_test.cpp
     bench_hostile_input_test.cpp bench_cli_test.cpp bench_verdict_test.cpp bench_lookup_test.cpp bench_pictures_test.cpp
     bench_picture_expect_test.cpp bench_junit_test.cpp bench_trace_format_test.cpp bench_panel_file_test.cpp
-    bench_snapshot_test.cpp)
+    bench_snapshot_test.cpp bench_panel_session_test.cpp)
   target_link_libraries(bench_tests PRIVATE kestrel_bench kestrel_serve kestrel_panel kestrel_bitmap_drawing gtest_main
     LibXml2::LibXml2)
   add_dependencies(bench_tests kestrel-bench example_panel_pictures)

@@ -310,6 +310,42 @@ def ap_session(args, driver, work):
         server.stop()
 
 
+EXAMPLE_PANEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "panel", "panel.cfg")
+
+
+def panel_session(args, driver, work):
+    """The example panel file live: a tab per window, tooltips and clicks at window
+    coordinates, the knob of the AUTOBRAKE drawn wider than its own picture."""
+    driver.set_window_size(*WIDE)
+    server = Server(args, None, os.path.join(work, "panel"), "--panel", EXAMPLE_PANEL, "--scale", "1")
+    try:
+        page = Page(driver, server)
+        tabs = [element.text for element in driver.find_elements(By.CSS_SELECTOR, "#tabs button")]
+        assert tabs == ["00 Main Panel", "01 Clock"], "the tabs are %r" % tabs
+        assert page.image(0).is_displayed() and not page.image(1).is_displayed(), "the first window is not shown alone"
+        page.step(2)
+        # AP sits at (8, 28) at its own width: its disconnect switch, at AP's (480, 88).
+        tip = page.pointer_tip(0, 488, 116)
+        assert "KESTREL!AP" in tip and "tooltip: \u00c2utopilot Disconnect Switch" in tip, "over the switch: " + tip
+        # AUTOBRAKE at (840, 28), 110 units wide from its 73 pixels: the knob's lowering half.
+        before = len(page.log())
+        page.click(0, 895, 211)
+        page.step()
+        sent = wait_for(lambda: [line for line in page.log()[before:] if "KESTREL!AUTOBRAKE sent 0x102FB" in line],
+                        "the knob's key event in the log", 30)
+        print("panel: %s; tooltip %r" % (sent[0], tip))
+        assert page.readouts(0).get("KESTREL_TIMER!Digital_Clock:[2]") is not None, page.readouts(0)
+        driver.find_element(By.ID, "tab-1").click()
+        wait_for(lambda: page.image(1).is_displayed() and not page.image(0).is_displayed(), "the Clock tab")
+        scenario = page.record(0)
+        text = replay(args, scenario, os.path.join(work, "panel-replay"))
+        assert "panel " in text and "window 0" in text and "click 895 211 0x20000000" in text, text
+        assert "expect keys 0x102FB=0" in text and "KESTREL!AP:[" in text, text
+        print("panel: the recorded window replays green")
+    finally:
+        server.stop()
+
+
 # In view at once: the header's controls and the tooltip; beside them, within the width:
 # the side column's fields.
 IN_VIEW = "header button, header select, header .counter, #status, #pointer-tip"
@@ -400,6 +436,7 @@ def main():
         try:
             noticed = clock_session(args, driver, work)
             ap_session(args, driver, work)
+            panel_session(args, driver, work)
             width = laptop_session(args, driver, work)
         finally:
             driver.quit()

@@ -25,8 +25,9 @@ def wait_for(condition, what, timeout=120):
 
 
 def serve_command(args, module, out, *extra):
+    """serve MODULE (a file of the .gau folder), or with module None what extra names (--panel FILE)."""
     return [args.bench, "serve", "--native-gau", "--timeout", "8", "--host", args.host, "--gau-dir", args.gau_dir,
-            "--out", out, *extra, os.path.join(args.gau_dir, module)]
+            "--out", out, *extra, *([os.path.join(args.gau_dir, module)] if module else [])]
 
 
 class Server:

@@ -99,7 +99,11 @@ Rect scaled_box(const Rect& rect, int pixel_width, int pixel_height, const Rect&
     if (pixel_width <= 0 || pixel_height <= 0) return whole;
     const double across = static_cast<double>(whole.width) / pixel_width;
     const double down = static_cast<double>(whole.height) / pixel_height;
-    const auto at = [](double origin, double factor, int32_t n) { return static_cast<int>(std::lround(origin + factor * n)); };
+    // An edge falls before the first pixel whose centre lies at or past it: the pixels
+    // inside are those whose centres lie inside, the same that a click there lands in.
+    const auto at = [](double origin, double factor, int32_t n) {
+        return static_cast<int>(std::ceil(origin + factor * n - 0.5));
+    };
     const int left = at(whole.x, across, box.x), top = at(whole.y, down, box.y);
     const int right = at(whole.x, across, box.x + box.width), bottom = at(whole.y, down, box.y + box.height);
     return {left, top, right - left, bottom - top};

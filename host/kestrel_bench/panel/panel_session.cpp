@@ -355,26 +355,21 @@ std::string PanelSession::gauge_name(std::size_t module, std::size_t gauge) cons
 }
 
 ElementRef PanelSession::element(const scenario::PanelElement& named) const {
-    const auto module = std::find_if(modules_.begin(), modules_.end(),
-                                     [&](const PanelModule& each) { return same_name(each.name, named.module); });
-    if (module == modules_.end()) {
+    // Only a gauge the windows show: a module's other gauges are none of the panel's.
+    const auto placed = std::find_if(gauges_.begin(), gauges_.end(), [&](const PanelGauge& gauge) {
+        return same_name(gauge.entry.module, named.module) && same_name(gauge.entry.gauge, named.gauge);
+    });
+    if (placed == gauges_.end()) {
         std::vector<std::string> names;
-        for (const PanelModule& each : modules_) names.push_back(each.name);
-        throw StepRefused("the panel has no gauge of module " + named.module + " (it has " +
-                         (names.empty() ? "none" : joined(names)) + ")");
+        for (const PanelGauge& gauge : gauges_) names.push_back(gauge.entry.module + "!" + gauge.entry.gauge);
+        throw StepRefused("the panel shows no gauge " + named.module + "!" + named.gauge + " (it shows " +
+                          (names.empty() ? "none" : joined(names)) + ")");
     }
-    if (!module->stopped.empty()) throw StepRefused(module->name + " does not run: " + module->stopped);
-    ElementRef ref;
-    ref.module = static_cast<std::size_t>(module - modules_.begin());
-    const auto gauge = std::find_if(module->gauges.begin(), module->gauges.end(),
-                                    [&](const trace::GaugeInfo& info) { return same_name(info.gauge, named.gauge); });
-    if (gauge == module->gauges.end()) {
-        std::vector<std::string> names;
-        for (const trace::GaugeInfo& info : module->gauges) names.push_back(info.gauge);
-        throw StepRefused(module->name + " has no gauge named " + named.gauge + " (it has " + joined(names) + ")");
-    }
-    ref.gauge = static_cast<std::size_t>(gauge - module->gauges.begin());
-    const std::vector<trace::ElementInfo>& elements = gauge->elements;
+    if (!placed->problem.empty())
+        throw StepRefused(placed->entry.module + "!" + placed->entry.gauge + " does not run: " + placed->problem);
+    const ElementRef place{*placed->module, *placed->gauge, 0};
+    ElementRef ref = place;
+    const std::vector<trace::ElementInfo>& elements = modules_.at(ref.module).gauges.at(ref.gauge).elements;
     if (const std::optional<std::size_t> index = scenario::element_index_label(named.element)) {
         if (*index >= elements.size())
             throw StepRefused(gauge_name(ref.module, ref.gauge) + " has no element " + named.element + " (it has [0] to [" +
