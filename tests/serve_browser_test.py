@@ -4,6 +4,7 @@
 # the recorded sessions replay green with `kestrel-bench run`, and the server's guards hold.
 import argparse
 import json
+import math
 import os
 import re
 import shutil
@@ -74,9 +75,10 @@ class Page:
         image = self.image(gauge)
         size = image.size
         shown = size["width"] / (int(image.get_attribute("naturalWidth")) / self.scale())  # page pixels per gauge pixel
-        # Offsets count from the element's centre; aim at the middle of the gauge pixel.
+        # Offsets count from the element's centre, in whole page pixels: aim at the middle of
+        # the gauge pixel, rounding down on either side of the centre.
         return ActionChains(self.driver).move_to_element_with_offset(
-            image, int((x + 0.5) * shown - size["width"] / 2), int((y + 0.5) * shown - size["height"] / 2))
+            image, math.floor((x + 0.5) * shown - size["width"] / 2), math.floor((y + 0.5) * shown - size["height"] / 2))
 
     def pointer_tip(self, gauge, x, y):
         """What the tooltip beside the pointer says over gauge pixel (x, y)."""
