@@ -101,6 +101,19 @@ TEST_F(PanelSessionTest, AClickOnAScaledGaugeLandsJustInsideAnAreaAndMissesJustO
     EXPECT_THROW(session.click(0, 5, 5, kestrel::testing::ap_push_flags), StepRefused) << "a point on no gauge is refused";
 }
 
+TEST_F(PanelSessionTest, OnlyTheGaugesTheWindowsShowRun) {
+    PanelSession session({window_of("[Window00]\ngauge00=kestrel!autobrake, 0, 0\ngauge01=KESTREL!NOPE, 100, 0\n")}, settings);
+    ASSERT_EQ(session.modules().size(), 1u) << "one host for the module, however its name is written";
+    const PanelModule& module = session.modules()[0];
+    ASSERT_TRUE(module.stopped.empty()) << module.stopped;
+    ASSERT_EQ(module.gauges.size(), 1u) << "AP is on no window: its host must not drive it";
+    EXPECT_EQ(module.gauges[0].gauge, "AUTOBRAKE");
+    EXPECT_EQ(module.module_gauges, (std::vector<std::string>{"AP", "AUTOBRAKE"}));
+    EXPECT_TRUE(session.gauges()[0].problem.empty()) << session.gauges()[0].problem;
+    EXPECT_NE(session.gauges()[1].problem.find("has no gauge named NOPE (it has AP, AUTOBRAKE)"), std::string::npos)
+        << session.gauges()[1].problem;
+}
+
 TEST_F(PanelSessionTest, HostVariablesAreOneValuePerTokenForEveryModule) {
     PanelSession session({window_of("[Window00]\ngauge00=KESTREL!AP, 0, 0\ngauge01=KESTREL_TIMER!Digital_Clock, 0, 120\n")},
                          settings);

@@ -27,6 +27,8 @@ std::string ends_message(const fs::path& directory, const std::error_code& error
 
 std::string display_path(const fs::path& path) { return path.generic_string(); }
 
+bool same_name(const std::string& a, const std::string& b) { return lower(a) == lower(b); }
+
 std::string read_problem(const fs::path& path, bool directory_allowed) {
     const std::string cannot = display_path(path) + ": cannot read: ";
     std::error_code error;

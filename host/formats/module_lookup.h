@@ -23,6 +23,10 @@ public:
 std::filesystem::path find_module_file(const std::filesystem::path& directory, const std::string& name,
                                        const std::string& extension);
 
+// Names compared as the simulator compares module, gauge, key, section and window names:
+// in any letter case.
+bool same_name(const std::string& a, const std::string& b);
+
 // The file names in a folder that end in the extension (any case), sorted.
 std::vector<std::string> module_files_in(const std::filesystem::path& directory, const std::string& extension);
 

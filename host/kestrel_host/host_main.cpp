@@ -62,6 +62,10 @@ int main(int argc, char** argv) {
     session_command->add_option("MODULE_FILE", session_module, "the module file to load")->required();
     session_command->add_option("--gauge-info", gauge_info, "the folder each gauge's trace head is written to")
         ->required();
+    std::vector<std::string> session_gauges;
+    session_command->add_option("--gauge", session_gauges,
+                                "drive only this gauge, in any letter case (repeatable; default: every gauge), as a "
+                                "panel runs only the gauges it shows");
 
     if (argc < 2) {
         std::cerr << app.help();
@@ -89,7 +93,7 @@ int main(int argc, char** argv) {
             run.scenario = scenario;
             return kestrel::run_scenario(run);
         }
-        return kestrel::run_live_session(session_module, gauge_info);
+        return kestrel::run_live_session(session_module, gauge_info, session_gauges);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "kestrel-host: " << error.what() << '\n';

@@ -3,6 +3,7 @@
 // JSON line back: every gauge's element states and key events, or what went wrong.
 #include "live_session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -49,17 +50,28 @@ struct LiveGauge {
 
 class Session {
 public:
-    Session(const fs::path& module_path, const fs::path& gauge_info_dir)
+    Session(const fs::path& module_path, const fs::path& gauge_info_dir, const std::vector<std::string>& only)
         : module_(LoadedModule::open(module_path)) {
         host_.attach(module_);
         std::vector<GaugeDriver*> drivers;
+        const auto asked = [&](const std::string& name) {
+            return only.empty() || std::any_of(only.begin(), only.end(), [&](const std::string& wanted) {
+                       return same_name(wanted, name);
+                   });
+        };
         for (const std::string& name : module_.gauge_names()) {
+            if (!asked(name)) continue;
             LiveGauge gauge;
             gauge.driver = std::make_unique<GaugeDriver>(module_, host_, name);
             drivers.push_back(gauge.driver.get());
             gauges_.push_back(std::move(gauge));
         }
-        if (gauges_.empty()) throw HostError(module_.file_name() + ": the module has no gauges");
+        if (gauges_.empty()) {
+            std::string names;
+            for (const std::string& name : module_.gauge_names()) names += (names.empty() ? "" : ", ") + name;
+            if (names.empty()) throw HostError(module_.file_name() + ": the module has no gauges");
+            throw HostError(module_.file_name() + ": the module has none of the gauges asked for (it has " + names + ")");
+        }
         executor_ = std::make_unique<PanelExecutor>(host_, std::move(drivers));
         // The bench reads each gauge's stored fields as the head of a trace, with the
         // trace reader it draws every trace with.
@@ -75,7 +87,13 @@ public:
     std::string greeting() const {
         std::string out = "{\"ok\":true,\"module\":";
         json::append_string(out, module_.file_name());
-        out += ",\"gauges\":[";
+        out += ",\"module_gauges\":[";
+        const std::vector<std::string> names = module_.gauge_names();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i > 0) out += ',';
+            json::append_string(out, names[i]);
+        }
+        out += "],\"gauges\":[";
         for (std::size_t i = 0; i < gauges_.size(); ++i) {
             const GaugeDriver& driver = *gauges_[i].driver;
             if (i > 0) out += ',';
@@ -247,12 +265,13 @@ private:
 
 }  // namespace
 
-int run_live_session(const std::filesystem::path& module_file, const std::filesystem::path& gauge_info_dir) {
+int run_live_session(const std::filesystem::path& module_file, const std::filesystem::path& gauge_info_dir,
+                     const std::vector<std::string>& only) {
     // A fault inside the module ends the session: its state can no longer be trusted. The
     // bench sees the answer, then the end of the pipe, and offers a fresh start.
     std::unique_ptr<Session> session;
     try {
-        session = std::make_unique<Session>(module_file, gauge_info_dir);
+        session = std::make_unique<Session>(module_file, gauge_info_dir, only);
     } catch (const std::exception& error) {
         std::cout << "{\"ok\":false,\"fatal\":true,\"error\":";
         std::string text;

@@ -62,12 +62,14 @@ SessionAnswer read_session_answer(const nlohmann::json& answer) {
 }
 
 StartedSession start_session(const Host& host, const std::filesystem::path& module, const std::filesystem::path& work,
-                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon) {
+                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon,
+                             const std::vector<std::string>& gauges) {
     // A sanitized host under an emulator starts slowly: the greeting may take long.
     constexpr std::chrono::seconds start_timeout{120};
     StartedSession started;
-    started.session = std::make_unique<HostSession>(host.command({"session", module.string(), "--gauge-info", work.string()}),
-                                                    host.environment, work / "host.log");
+    std::vector<std::string> arguments = {"session", module.string(), "--gauge-info", work.string()};
+    for (const std::string& gauge : gauges) arguments.insert(arguments.end(), {"--gauge", gauge});
+    started.session = std::make_unique<HostSession>(host.command(arguments), host.environment, work / "host.log");
     const nlohmann::json greeting = started.session->read_answer(start_timeout, abandon);
     if (!greeting.value("ok", false)) throw HostGone(greeting.value("error", std::string("the host refused the module")));
     try {
@@ -77,6 +79,7 @@ StartedSession start_session(const Host& host, const std::filesystem::path& modu
             started.gauges.push_back(*summary.gauge);
             started.areas.push_back(greeting.at("gauges")[i].at("areas"));
         }
+        for (const nlohmann::json& name : greeting.at("module_gauges")) started.module_gauges.push_back(name.get<std::string>());
     } catch (const nlohmann::json::exception& error) {
         throw HostGone(std::string("the host's greeting is not of the session's shape (") + error.what() + ")");
     } catch (const trace::TraceError& error) {

@@ -77,14 +77,17 @@ SessionAnswer read_session_answer(const nlohmann::json& answer);
 // ({index, kind, parent, box, whole, cursor, help, flags, tooltip}), and the first state.
 struct StartedSession {
     std::unique_ptr<HostSession> session;
+    std::vector<std::string> module_gauges;  // every gauge the module has, driven or not
     std::vector<trace::GaugeInfo> gauges;
     std::vector<nlohmann::json> areas;
     SessionAnswer first;
 };
-// Starts `kestrel-host session MODULE` on the host; its log goes to work/host.log. Throws
-// HostGone when it does not start or answers as no session does.
+// Starts `kestrel-host session MODULE` on the host, driving only the gauges named (any
+// letter case; none named: every gauge); its log goes to work/host.log. Throws HostGone
+// when it does not start or answers as no session does.
 StartedSession start_session(const Host& host, const std::filesystem::path& module, const std::filesystem::path& work,
-                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon);
+                             std::chrono::duration<double> timeout, const std::atomic<bool>& abandon,
+                             const std::vector<std::string>& gauges = {});
 
 // Answers longer than this are not ones the session writes.
 inline constexpr std::size_t max_answer_bytes = 8 << 20;

@@ -324,7 +324,7 @@ pe::Picture read_bmp_file(const fs::path& file, const std::string& what) {
     return {};
 }
 
-bool same_name(const std::string& a, const std::string& b) { return lower(a) == lower(b); }
+
 
 PanelFile parse_panel_text(const std::string& text, const fs::path& file) { return Reader(file).read(text); }
 

@@ -26,9 +26,6 @@ inline constexpr int max_panel_offset = 100'000;
 inline constexpr std::size_t max_name_length = 64;
 inline constexpr std::uintmax_t max_background_bytes = 64u << 20;
 
-// Names compared as the simulator compares keys, sections and titles: in any letter case.
-bool same_name(const std::string& a, const std::string& b);
-
 // Reads, checks and fills the model; backgrounds are looked up (in any letter case) in
 // the panel file's folder and decoded. Throws PanelError.
 PanelFile read_panel_file(const std::filesystem::path& file);

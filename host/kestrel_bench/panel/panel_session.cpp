@@ -120,8 +120,17 @@ void PanelSession::start(PanelModule& module) {
     module.last_finished.clear();
     try {
         if (!module.pictures) module.pictures = std::make_unique<picture::PictureSet>(picture::PictureSet::from_module(module.gau));
-        bench::StartedSession started = bench::start_session(
-            settings_.host, module.loaded, work, std::chrono::duration<double>(settings_.timeout_seconds), abandon_);
+        // Only the gauges the windows show run, as in the simulator: a module's other
+        // gauges send no key events into the panel.
+        std::vector<std::string> shown;
+        for (const PanelGauge& gauge : gauges_)
+            if (*gauge.module == index &&
+                std::none_of(shown.begin(), shown.end(), [&](const std::string& name) { return same_name(name, gauge.entry.gauge); }))
+                shown.push_back(gauge.entry.gauge);
+        bench::StartedSession started =
+            bench::start_session(settings_.host, module.loaded, work, std::chrono::duration<double>(settings_.timeout_seconds),
+                                 abandon_, shown);
+        module.module_gauges = std::move(started.module_gauges);
         module.gauges = std::move(started.gauges);
         module.areas = std::move(started.areas);
         module.states.clear();
@@ -163,8 +172,7 @@ void PanelSession::refresh_problems() {
         if (!module.stopped.empty()) {
             gauge.problem = module.stopped;
         } else if (!gauge.gauge) {
-            std::vector<std::string> names;
-            for (const trace::GaugeInfo& info : module.gauges) names.push_back(info.gauge);
+            const std::vector<std::string>& names = module.module_gauges;
             gauge.problem = module.gau.filename().string() + " has no gauge named " + gauge.entry.gauge + " (it has " +
                             (names.empty() ? "none" : joined(names)) + ")";
         }

@@ -50,7 +50,8 @@ struct PanelModule {
     std::string name;                 // as the first gauge line naming it writes it
     std::filesystem::path gau;        // the .gau: its pictures, and what the real host loads
     std::filesystem::path loaded;     // what the host loads (the twin's .so with the twin)
-    std::vector<trace::GaugeInfo> gauges;                  // as its host listed them
+    std::vector<std::string> module_gauges;                // every gauge the module has
+    std::vector<trace::GaugeInfo> gauges;                  // those its host drives: the ones the windows show
     std::vector<nlohmann::json> areas;                     // per gauge, as its host's greeting lists them
     std::vector<std::vector<trace::ElementState>> states;  // per gauge, after the last command
     std::vector<std::pair<uint32_t, double>> vars;         // host variables its host knows of
