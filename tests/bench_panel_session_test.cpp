@@ -211,6 +211,17 @@ TEST_F(PanelScenarioTest, APanelScenarioReplaysOnTheRealModules) {
         << failed.out;
 }
 
+TEST_F(PanelScenarioTest, TheExamplePanelScenarioPassesOnTheRealModulesAndOnTheTwin) {
+    const fs::path example = fs::path(KESTREL_SOURCE_DIR) / "examples/panel/main_panel.scenario";
+    for (const char* host : {"--native-gau", "--native"}) {
+        const auto result = kestrel::testing::run_bench(std::string("run ") + host + " --gau-dir '" + gau_folder.string() +
+                                                        "' --out '" + (work / host).string() + "' '" + example.string() + "'");
+        EXPECT_EQ(result.status, 0) << host << "\n" << result.out << result.err;
+        EXPECT_NE(result.out.find("PASS         main_panel (2 expectations, 1 picture"), std::string::npos)
+            << host << "\n" << result.out;
+    }
+}
+
 TEST_F(PanelScenarioTest, WhatTheWindowLacksIsBadInputOnItsLine) {
     const std::string panel = panel_file();
     const auto no_gauge = run("panel " + panel + "\nupdate 1\nclick 160 5\n");
