@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <sstream>
+
+#include <unistd.h>
 
 #include "ap_click_rows.h"
 #include "bench_locations.h"
@@ -154,6 +158,55 @@ TEST_F(PanelSessionTest, AKeyEventOneModuleSendsReachesAnotherModulesListener) {
     ASSERT_EQ(sender_after.size(), listener_after.size());
     for (std::size_t e = 0; e < sender_after[0].size(); ++e)
         EXPECT_EQ(sender_after[0][e].image_flags, listener_after[0][e].image_flags) << "element [" << e << "]";
+}
+
+// The process ids of this test's children whose command line names `text`.
+std::vector<int> children_naming(const std::string& text) {
+    std::vector<int> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        int parent = 0;
+        rest >> state >> parent;
+        if (parent != getpid()) continue;
+        std::ifstream cmdline(entry.path() / "cmdline");
+        const std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (command.find(text) != std::string::npos) found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+TEST_F(PanelSessionTest, AModuleHostThatDiesStopsAloneAndItsPlaceholderSaysWhy) {
+    PanelSession session({window_of("[Window00]\ngauge00=KESTREL!AUTOBRAKE, 0, 0\n"
+                                    "gauge01=KESTREL_TIMER!Digital_Clock, 100, 0\n")},
+                         settings);
+    session.update(1);
+    const std::vector<int> clock_hosts = children_naming("KESTREL_TIMER.gau");
+    ASSERT_EQ(clock_hosts.size(), 1u) << "the clock's module has one host of its own";
+    ASSERT_EQ(::kill(clock_hosts[0], SIGKILL), 0);
+    std::string reported;
+    for (int tries = 0; tries < 200 && reported.empty(); ++tries) {
+        const StepResult step = session.update(1);
+        if (!step.stopped.empty()) reported = step.stopped[0];
+        ::usleep(10'000);
+    }
+    EXPECT_NE(reported.find("KESTREL_TIMER: the host was killed by signal 9"), std::string::npos) << reported;
+    ASSERT_FALSE(session.modules()[1].stopped.empty()) << "the killed host was never noticed";
+    EXPECT_TRUE(session.modules()[0].stopped.empty()) << "KESTREL stopped too: " << session.modules()[0].stopped;
+    const uint64_t before = session.updates();
+    session.update(3);
+    EXPECT_EQ(session.updates(), before + 3) << "the rest of the panel runs on";
+    const std::vector<GaugeDrawing> drawn = session.drawings(0, 1);
+    EXPECT_TRUE(drawn[0].picture.has_value()) << drawn[0].problem;
+    EXPECT_FALSE(drawn[1].picture.has_value());
+    EXPECT_NE(drawn[1].problem.find("killed by signal 9"), std::string::npos) << drawn[1].problem;
 }
 
 // A gauge line's elements as the page and the recorder name them.
