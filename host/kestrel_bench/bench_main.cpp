@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     add_out(*snapshot, options);
     snapshot->add_flag("--native-gau", options.native_gau, "run the real .gau in the native 32-bit host without trying wine first");
     snapshot->add_option("--timeout", options.timeout_seconds,
-                         "time a gauge may take before it counts as hung (default " +
+                         "time one command to a module's host may take, beyond its updates, before it counts as hung (default " +
                              number_text(default_timeout_seconds(Command::snapshot)) + " s)")
         ->type_name("SECONDS")
         ->check(positive_seconds());
