@@ -296,6 +296,23 @@ TEST_F(PanelScenarioTest, WhatTheWindowLacksIsBadInputOnItsLine) {
     EXPECT_NE(unreadable.out.find("s4.scenario:1: the panel file: "), std::string::npos) << unreadable.out;
 }
 
+TEST(PanelServe, ABadPanelFileOrNoneStopsServeBeforeAnyHostStarts) {
+    TemporaryDirectory work;
+    const fs::path bad = work / "bad.cfg";
+    std::ofstream(bad, std::ios::binary) << "[Window00]\ngauge00=KESTREL AP, 0, 0\n";
+    const auto malformed = kestrel::testing::run_bench("serve --native-gau --port 0 --out '" + (work / "out").string() +
+                                                       "' --panel '" + bad.string() + "'");
+    EXPECT_EQ(malformed.status, 2) << malformed.out << malformed.err;
+    EXPECT_NE(malformed.err.find(bad.generic_string() + ":2: expected MODULE!GAUGE"), std::string::npos) << malformed.err;
+    EXPECT_EQ(malformed.out.find("starting"), std::string::npos) << "a host started for a panel file that does not read";
+    const auto neither = kestrel::testing::run_bench("serve --port 0");
+    EXPECT_EQ(neither.status, 2);
+    EXPECT_NE(neither.err.find("name a module, or a panel file with --panel FILE"), std::string::npos) << neither.err;
+    const auto both = kestrel::testing::run_bench("serve --port 0 --panel '" + bad.string() + "' KESTREL");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("MODULE excludes --panel"), std::string::npos) << both.err;
+}
+
 TEST(PanelScenarioText, PanelAndWindowLinesAndPanelElementNames) {
     const scenario::Scenario parsed =
         scenario::parse_scenario("panel a/panel.cfg\nwindow 1\nclick 10 20\nexpect text KESTREL!AP:[2] \"x\"\n", "s");
