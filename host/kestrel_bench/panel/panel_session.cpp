@@ -57,7 +57,8 @@ GaugePoint window_to_gauge(const PanelGauge& gauge, int x, int y) {
 }
 
 PanelSession::PanelSession(std::vector<Window> windows, PanelSessionSettings settings)
-    : windows_(std::move(windows)), settings_(std::move(settings)) {
+    : windows_(std::move(windows)), settings_(std::move(settings)),
+      abandon_(settings_.abandon != nullptr ? *settings_.abandon : never_) {
     readout_face_ = std::make_unique<picture::TextFace>(picture::default_readout_font);
     label_face_ = std::make_unique<picture::TextFace>(picture::default_label_font);
     fs::create_directories(settings_.work);
@@ -105,7 +106,6 @@ PanelSession::PanelSession(std::vector<Window> windows, PanelSessionSettings set
 }
 
 PanelSession::~PanelSession() {
-    abandon_ = true;
     for (PanelModule& module : modules_) module.session.reset();
 }
 
@@ -151,14 +151,6 @@ void PanelSession::stop(PanelModule& module, const std::string& what, const std:
                      (module.last_finished.empty() ? "it had finished no command since it started"
                                                    : "the last command it finished was '" + module.last_finished + "'");
     refresh_problems();
-}
-
-void PanelSession::restart(std::size_t module) {
-    if (module >= modules_.size()) throw StepRefused("no module " + std::to_string(module));
-    abandon_ = false;
-    PanelModule& restarted = modules_[module];
-    if (restarted.gau.empty() || restarted.loaded.empty()) return;  // nothing to start: the file is missing
-    start(restarted);
 }
 
 // Each gauge line's reason to be a placeholder: its module's, or a gauge the module lacks.

@@ -38,6 +38,9 @@ struct PanelSessionSettings {
     bench::Host host;
     std::filesystem::path work;  // a folder of the session's own: host logs and gauge records
     double timeout_seconds = 30;  // a command's time limit, beyond the time its updates take
+    // Turned true by whoever wants a command in flight to give up (the live page's
+    // Restart); it must outlive the session. None: a command waits for its time limit.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 // The settings a command's options give: the --gauges folder (else the bench's .gau
@@ -122,10 +125,6 @@ public:
     // for those.
     std::optional<StepResult> apply(const scenario::Action& action, std::size_t window = 0);
 
-    // Stops the module's host (also one hung in a command) and starts it afresh.
-    void restart(std::size_t module);
-    // Asks a command in flight to give up soon (the page asked for a restart).
-    void abandon() { abandon_ = true; }
     // Stops the hosts that ended since the last command, each with why; never waits.
     std::vector<std::string> watch();
 
@@ -168,7 +167,8 @@ private:
     std::vector<PanelGauge> gauges_;  // every window's, window by window
     std::vector<WindowSize> sizes_;
     uint64_t updates_ = 0;
-    std::atomic<bool> abandon_ = false;
+    std::atomic<bool> never_ = false;  // the abandon flag where the settings give none
+    const std::atomic<bool>& abandon_;
     std::unique_ptr<picture::TextFace> readout_face_;
     std::unique_ptr<picture::TextFace> label_face_;
 };

@@ -39,11 +39,15 @@ public:
     WindowsTarget(panel::PanelFile panel, panel::PanelSessionSettings settings)
         : panel_(std::move(panel)), settings_(std::move(settings)) {}
 
-    TargetAnswer start(const std::atomic<bool>&) override {
+    TargetAnswer start(const std::atomic<bool>& abandon) override {
         std::lock_guard lock(session_mutex_);
         session_.reset();
         frames_.clear();
-        session_ = std::make_unique<panel::PanelSession>(panel_.windows, settings_);
+        // The live panel's own flag, which lives as long as this target: a Restart makes a
+        // command that hangs in any module's host give up.
+        panel::PanelSessionSettings settings = settings_;
+        settings.abandon = &abandon;
+        session_ = std::make_unique<panel::PanelSession>(panel_.windows, settings);
         auto layout = std::make_shared<Layout>(lay_out(*session_));
         {
             std::lock_guard shown(layout_mutex_);
