@@ -107,8 +107,15 @@ public:
 
 private:
     struct TextBuffer;
+    // Sixteen bytes of the arena, aligned so that whole chunks are compared at once.
+    struct alignas(16) ArenaChunk {
+        unsigned char bytes[16];
+    };
     void provide_text_buffers();
     bool text_buffers_intact() const;
+    // True when every byte of the arena and every text pointer is as the last check that
+    // passed found them: nothing can have broken since.
+    bool text_buffers_as_verified() const;
     void plan_updates();
     std::vector<KeyEvent> events_since(std::size_t log_size) const;
 
@@ -127,8 +134,17 @@ private:
         StringElement* readout;     // read-outs only
     };
     std::vector<UpdateStep> plan_;  // drawing order
-    std::vector<char> arena_;  // every read-out's text and guard
+    std::vector<ArenaChunk> arena_;  // every read-out's text and guard, one after the other
+    // The arena as the last check that passed saw it.
+    mutable std::vector<ArenaChunk> verified_arena_;
     std::vector<TextBuffer> buffers_;
+    // Each read-out's text field in its record, and the host's buffer it must point at.
+    struct WatchedPointer {
+        char* const* field;
+        const char* text;
+    };
+    std::vector<WatchedPointer> pointers_;
+    static constexpr std::size_t chunks_per_round = 4;
     bool long_texts_ = false;  // a read-out of more than 15 characters
 };
 
