@@ -14,6 +14,8 @@
 #include <optional>
 #include <string_view>
 
+#include "plain_format.h"
+
 namespace kestrel::msvcrt {
 namespace {
 
@@ -24,7 +26,10 @@ constexpr int max_field = 4096;
 // The caller's arguments, released however formatting ends.
 class Arguments {
 public:
-    explicit Arguments(va_list arguments) { va_copy(list_, arguments); }
+    explicit Arguments(va_list arguments, bool msvcrt_whole_numbers = false)
+        : msvcrt_whole_numbers_(msvcrt_whole_numbers) {
+        va_copy(list_, arguments);
+    }
     ~Arguments() { va_end(list_); }
     Arguments(const Arguments&) = delete;
     Arguments& operator=(const Arguments&) = delete;
@@ -33,9 +38,17 @@ public:
     T next() {
         return va_arg(list_, T);
     }
+    // As the plain formatter asks: 4-byte integers and pointers, and an f conversion's
+    // double rounded as MSVCRT.dll rounds it to a whole number, halves away from zero;
+    // without that rounding, a value that is no whole number sends it to the general one.
+    int32_t next_int() { return next<int32_t>(); }
+    uint32_t next_unsigned() { return next<uint32_t>(); }
+    const char* next_string() { return next<const char*>(); }
+    double next_whole() { return msvcrt_whole_numbers_ ? std::round(next<double>()) : 0.5; }
 
 private:
     va_list list_;
+    bool msvcrt_whole_numbers_;
 };
 
 enum class ArgumentKind { none, int32, int64, uint32, uint64, character, string, pointer, floating };
@@ -336,7 +349,42 @@ std::string vformat(const char* format, va_list list) {
     return out;
 }
 
+int format_plain(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
+    Arguments arguments(list, msvcrt_whole_numbers);
+    return plain_format::format(out, capacity, format, arguments);
+}
+
+namespace {
+// The read-outs' formats: the plain formatter writes them as the general path would, with
+// MSVCRT.dll's rounding of f at precision 0 done in next_whole. Into `text`, of
+// plain_text_size bytes; -1 for the general path.
+constexpr std::size_t plain_text_size = 512;
+int format_plain_msvcrt(char* text, const char* format, va_list list) {
+    return format_plain(text, plain_text_size, format, list, true);
+}
+}  // namespace
+
+int vsprintf(char* buffer, const char* format, va_list list) {
+    char plain[plain_text_size];
+    const int length = format_plain_msvcrt(plain, format, list);
+    if (length >= 0) {
+        std::memcpy(buffer, plain, static_cast<std::size_t>(length) + 1);
+        return length;
+    }
+    // Modules call in one at a time: one text serves every call.
+    static std::string text;
+    vformat_into(text, format, list);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
+}
+
 void vformat_into(std::string& out, const char* format, va_list list) {
+    char plain[plain_text_size];
+    const int length = format_plain_msvcrt(plain, format, list);
+    if (length >= 0) {
+        out.assign(plain, static_cast<std::size_t>(length));
+        return;
+    }
     Arguments arguments(list);
     out.clear();
     const char* p = format;
