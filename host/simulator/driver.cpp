@@ -157,9 +157,24 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
 // arena is compared with that state, sixteen bytes at a time, and the pointers with the
 // host's. Any difference at all, in text, guard or pointer, leads to the whole check.
 [[gnu::always_inline]] inline bool GaugeDriver::text_buffers_as_verified() const {
-    // A branch per pointer, always the same way, costs less than gathering them.
-    for (const WatchedPointer& pointer : pointers_)
-        if (*pointer.field != pointer.text) return false;
+    // A branch per pointer, always the same way, costs less than gathering them; a
+    // gauge's few read-outs are compared without a loop.
+    const WatchedPointer* pointer = pointers_.data();
+    const auto moved = [](const WatchedPointer& each) { return *each.field != each.text; };
+    switch (pointers_.size()) {
+        case 8: if (moved(pointer[7])) return false; [[fallthrough]];
+        case 7: if (moved(pointer[6])) return false; [[fallthrough]];
+        case 6: if (moved(pointer[5])) return false; [[fallthrough]];
+        case 5: if (moved(pointer[4])) return false; [[fallthrough]];
+        case 4: if (moved(pointer[3])) return false; [[fallthrough]];
+        case 3: if (moved(pointer[2])) return false; [[fallthrough]];
+        case 2: if (moved(pointer[1])) return false; [[fallthrough]];
+        case 1: if (moved(pointer[0])) return false; [[fallthrough]];
+        case 0: break;
+        default:
+            for (const WatchedPointer& each : pointers_)
+                if (moved(each)) return false;
+    }
     const ArenaChunk* now = arena_.data();
     const ArenaChunk* const end = now + arena_.size();
     const ArenaChunk* seen = verified_arena_.data();
@@ -272,6 +287,9 @@ std::string GaugeDriver::text(std::size_t index) const {
 
 namespace {
 
+// Any read-out's text, however long, with no comparison first.
+void copy_any_readout_text(const StringElement& readout, std::string& into);
+
 #if defined(__SSE2__)
 // Most updates leave a read-out's text as the update before left it: a short text is
 // compared with the one held, sixteen bytes at once, and copied only when it differs.
@@ -280,11 +298,11 @@ namespace {
 [[gnu::always_inline]] inline void refresh_readout_text(const StringElement& readout, std::string& into) {
     static_assert(text_guard_size >= 16);
     const char* text = readout.text;
-    if (text == nullptr || readout.char_count > 15) return copy_readout_text(readout, into);
+    if (text == nullptr || readout.char_count > 15) return copy_any_readout_text(readout, into);
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
     const uint32_t within = (uint32_t{2} << readout.char_count) - 1;
     const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))) & within;
-    if (zeros == 0) return copy_readout_text(readout, into);
+    if (zeros == 0) return copy_any_readout_text(readout, into);
     const auto length = static_cast<std::size_t>(__builtin_ctz(zeros));
     if (into.size() == length && into.capacity() < 16) {
         const __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into.data()));
@@ -295,12 +313,25 @@ namespace {
     into.assign(text, length);
 }
 #else
-inline void refresh_readout_text(const StringElement& readout, std::string& into) { copy_readout_text(readout, into); }
+inline void refresh_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
 #endif
 
 }  // namespace
 
-void copy_readout_text(const StringElement& readout, std::string& into) {
+void copy_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
+
+void GaugeDriver::copy_text(const StringElement& readout, std::string& into) const {
+    // The comparison loads sixteen bytes: only from a buffer of this driver's arena.
+    const char* const arena = reinterpret_cast<const char*>(arena_.data());
+    if (readout.text >= arena && readout.text + 16 <= arena + arena_.size() * sizeof(ArenaChunk))
+        refresh_readout_text(readout, into);
+    else
+        copy_any_readout_text(readout, into);
+}
+
+namespace {
+
+void copy_any_readout_text(const StringElement& readout, std::string& into) {
     if (readout.text == nullptr) {
         into.clear();
         return;
@@ -309,6 +340,8 @@ void copy_readout_text(const StringElement& readout, std::string& into) {
     const auto* end = static_cast<const char*>(std::memchr(readout.text, '\0', limit));
     into.assign(readout.text, end != nullptr ? static_cast<std::size_t>(end - readout.text) : limit);
 }
+
+}  // namespace
 
 uint32_t GaugeDriver::run_standard_routine(StandardRoutineId routine, uint32_t host_value) {
     const GaugeHeader& h = *header_;
@@ -395,28 +428,31 @@ void GaugeDriver::update(UpdateResult& result) {
             sample.resource_id = entry.element->resource_id;
         }
     }
-    for (std::size_t i = 0; i < plan_.size(); ++i) {
-        const UpdateStep& step = plan_[i];
-        ElementSample& sample = result.samples[i];
+    ElementSample* sample_at = result.samples.data();
+    for (const UpdateStep& step : plan_) {
+        ElementSample& sample = *sample_at++;
         sample.value.reset();
+        bool checked = false;  // every text pointer is the host's, just checked
         if (step.callback != nullptr) {
             ElementCallback callback;
             std::memcpy(&callback, step.callback, sizeof callback);
             if (callback != nullptr) {
                 // The host refreshes the variables embedded in an element before calling its callback.
-                for (uint32_t v = 0; v < step.var_count; ++v) {
-                    ModuleVar& variable = step.vars[v];
-                    if (variable.token != 0) variable.value = host_->var(variable.token);
-                }
+                const PanelHost& host = *host_;
+                for (ModuleVar *variable = step.vars, *end = step.vars + step.var_count; variable != end; ++variable)
+                    if (variable->token != 0) variable->value = host.var(variable->token);
                 sample.value = callback(step.element);
-                if (!text_buffers_as_verified()) check_text_buffers("the callback of element ", elements_[i].label);
+                if (!text_buffers_as_verified())
+                    check_text_buffers("the callback of element ", elements_[sample.index].label);
+                checked = true;
             }
         }
         sample.image_flags = step.element->image_flags;
         if (const StringElement* readout = step.readout) {
             // Refilled in place: the sample keeps its storage from update to update.
             if (!sample.text) sample.text.emplace();
-            refresh_readout_text(*readout, *sample.text);
+            if (checked) refresh_readout_text(*readout, *sample.text);
+            else copy_text(*readout, *sample.text);
         }
     }
     // Listeners run only when an event is pending; each run is an entry, checked after.

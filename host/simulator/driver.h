@@ -77,6 +77,9 @@ public:
     std::size_t element_index(std::string_view label) const;
     // A read-out's current text (the host's buffer); throws HostError for other kinds.
     std::string text(std::size_t index) const;
+    // Refills `into` with a read-out's text as copy_readout_text does; a short text in this
+    // driver's buffers is compared first and copied only when it changed.
+    void copy_text(const StringElement& readout, std::string& into) const;
 
     // Calls a standard routine (install and generate get host_value) and returns its result.
     uint32_t run_standard_routine(StandardRoutineId routine, uint32_t host_value = 0);

@@ -148,7 +148,7 @@ const std::vector<trace::ElementState>& PanelExecutor::states(std::size_t gauge)
         if (entry.element->element_kind == string_element) {
             // Refilled in place: the state keeps its storage from update to update.
             if (!state.text) state.text.emplace();
-            copy_readout_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
+            g.driver->copy_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
         } else {
             state.text.reset();
         }
