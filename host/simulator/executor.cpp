@@ -141,9 +141,12 @@ const std::vector<trace::ElementState>& PanelExecutor::states(std::size_t gauge)
     Gauge& g = gauges_.at(gauge);
     const std::vector<ElementEntry>& elements = g.driver->elements();
     g.states.resize(elements.size());
+    // Asked after every traced update: the samples are walked alongside, not looked up.
+    const ElementSample* sample = g.last.samples.empty() ? nullptr : g.last.samples.data();
     for (const ElementEntry& entry : elements) {
         trace::ElementState& state = g.states[entry.index];
-        state.value = g.value(entry.index);
+        if (sample != nullptr) state.value = sample[entry.index].value;
+        else state.value.reset();
         state.image_flags = entry.element->image_flags;
         if (entry.element->element_kind == string_element) {
             // Refilled in place: the state keeps its storage from update to update.
