@@ -350,6 +350,22 @@ TEST_F(UpdateGauge, FaultsAfterUnchangedUpdatesAreStillReported) {
     EXPECT_EQ(gauge->update().samples[2].text, "abc");
 }
 
+// The samples' texts are compared with the buffer before being copied: every change of
+// length or content must still come through, and an unchanged text stay as it was.
+TEST_F(UpdateGauge, SampleTextsFollowEveryChangeOfTheReadout) {
+    kestrel::UpdateResult result;
+    int compared = 0;
+    for (const int length : {3, 3, 2, 0, 0, 1, 3, 2, 2, 3}) {
+        seen.readout_length = length;
+        gauge->update(result);
+        ASSERT_EQ(result.samples[2].text, std::string("abc").substr(0, static_cast<std::size_t>(length)))
+            << "after a text of " << length;
+        EXPECT_EQ(gauge->text(2), *result.samples[2].text);
+        ++compared;
+    }
+    EXPECT_EQ(compared, 10);
+}
+
 // A pointer replaced while the host's buffer keeps its bytes: only the pointer tells.
 TEST_F(UpdateGauge, AReplacedTextPointerIsReportedThoughTheBufferIsUnchanged) {
     gauge->update();
