@@ -160,7 +160,13 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
     // A branch per pointer, always the same way, costs less than gathering them; a
     // gauge's few read-outs are compared without a loop.
     const WatchedPointer* pointer = pointers_.data();
-    const auto moved = [](const WatchedPointer& each) { return *each.field != each.text; };
+    // The field lies in a packed record, where a 64-bit build may not align it: read it as
+    // bytes, which compiles to one load where it is aligned.
+    const auto moved = [](const WatchedPointer& each) {
+        const char* now;
+        std::memcpy(&now, each.field, sizeof now);
+        return now != each.text;
+    };
     switch (pointers_.size()) {
         case 8: if (moved(pointer[7])) return false; [[fallthrough]];
         case 7: if (moved(pointer[6])) return false; [[fallthrough]];
