@@ -66,11 +66,9 @@ public:
 private:
     struct Gauge {
         GaugeDriver* driver;
-        UpdateResult last;  // the last complete update
-        UpdateResult next;  // the one being filled; the two take turns, keeping their storage
+        UpdateResult last;  // refilled by every update: long runs reuse its storage
+        std::vector<std::optional<double>> values;
         std::vector<trace::ElementState> states;
-        // The value the last update's callback returned; none before the first update.
-        const std::optional<double>& value(std::size_t element) const;
     };
 
     ActionReport report() const;
