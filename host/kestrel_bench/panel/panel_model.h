@@ -68,6 +68,13 @@ struct OtherSection {
     std::size_t keys = 0;
 };
 
+// The windows a panel file has, for a message: `00 "Main Panel", 01 "Clock"`, or "none".
+inline std::string window_list(const std::vector<Window>& windows) {
+    std::string list;
+    for (const Window& window : windows) list += (list.empty() ? "" : ", ") + two_digits(window.number) + " \"" + window.title + "\"";
+    return list.empty() ? "none" : list;
+}
+
 struct PanelFile {
     std::filesystem::path file;
     std::vector<Window> windows;        // by number, from 00 without gaps

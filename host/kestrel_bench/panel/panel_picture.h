@@ -34,6 +34,10 @@ struct Rect {
     int height = 0;
 };
 
+inline bool contains(const Rect& rect, int x, int y) {
+    return x >= rect.x && y >= rect.y && x < rect.x + rect.width && y < rect.y + rect.height;
+}
+
 // A placeholder's size where neither the entry nor a picture gives one.
 inline constexpr int placeholder_width = 120;
 inline constexpr int placeholder_height = 60;

@@ -282,22 +282,31 @@ StepResult PanelSession::update(uint64_t count) {
 std::optional<std::size_t> PanelSession::gauge_at(std::size_t window, int x, int y) const {
     for (std::size_t i = gauges_.size(); i-- > 0;) {
         if (gauges_[i].window != window) continue;
-        const Rect& rect = gauges_[i].rect;
-        if (x >= rect.x && y >= rect.y && x < rect.x + rect.width && y < rect.y + rect.height) return i;
+        if (contains(gauges_[i].rect, x, y)) return i;
     }
     return std::nullopt;
 }
 
-StepResult PanelSession::click(std::size_t window, int x, int y, uint32_t flags) {
-    if (window >= windows_.size()) throw StepRefused("no window " + std::to_string(window));
+std::string on_no_gauge(const Window& window, int x, int y) {
+    return "point (" + std::to_string(x) + ", " + std::to_string(y) + ") of window " + two_digits(window.number) +
+           " is on no gauge";
+}
+
+std::optional<std::string> PanelSession::click_refusal(std::size_t window, int x, int y) const {
+    if (window >= windows_.size()) return "no window " + std::to_string(window);
     const std::optional<std::size_t> hit = gauge_at(window, x, y);
-    if (!hit)
-        throw StepRefused("point (" + std::to_string(x) + ", " + std::to_string(y) + ") of window " +
-                         two_digits(windows_[window].number) + " is on no gauge");
+    if (!hit) return on_no_gauge(windows_[window], x, y);
     const PanelGauge& gauge = gauges_[*hit];
     if (!gauge.problem.empty())
-        throw StepRefused("point (" + std::to_string(x) + ", " + std::to_string(y) + ") is on " + gauge.entry.module + "!" +
-                         gauge.entry.gauge + ", which does not run: " + gauge.problem);
+        return "point (" + std::to_string(x) + ", " + std::to_string(y) + ") is on " + gauge.entry.module + "!" +
+               gauge.entry.gauge + ", which does not run: " + gauge.problem;
+    return std::nullopt;
+}
+
+StepResult PanelSession::click(std::size_t window, int x, int y, uint32_t flags) {
+    if (const std::optional<std::string> refused = click_refusal(window, x, y)) throw StepRefused(*refused);
+    const std::optional<std::size_t> hit = gauge_at(window, x, y);
+    const PanelGauge& gauge = gauges_[*hit];
     const GaugePoint point = window_to_gauge(gauge, x, y);
     const std::string line = "click " + std::to_string(point.x) + " " + std::to_string(point.y) + " " + hex_word(flags);
     StepResult result;

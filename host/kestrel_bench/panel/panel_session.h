@@ -135,6 +135,8 @@ public:
     uint64_t updates() const { return updates_; }
     // The gauge line under a window point, the topmost (the last drawn) first.
     std::optional<std::size_t> gauge_at(std::size_t window, int x, int y) const;
+    // Why a click there cannot be taken (no such window, no gauge, a placeholder); none if it can.
+    std::optional<std::string> click_refusal(std::size_t window, int x, int y) const;
 
     // MODULE!GAUGE:[N] of the panel; throws StepRefused saying what the panel lacks.
     ElementRef element(const scenario::PanelElement& named) const;
@@ -175,6 +177,9 @@ private:
 
 // The point of a gauge's own picture that a window point falls on: the window pixel's
 // centre scaled back, so that a click lands in exactly the areas the window shows it in.
+// "point (x, y) of window NN is on no gauge".
+std::string on_no_gauge(const Window& window, int x, int y);
+
 struct GaugePoint {
     int x = 0;
     int y = 0;

@@ -38,10 +38,8 @@ std::vector<const Window*> chosen_windows(const PanelFile& panel, const std::opt
              !wanted->empty() && wanted->size() <= 3 && std::stoi(*wanted) == window.number))
             chosen.push_back(&window);
     if (chosen.empty()) {
-        std::string list;
-        for (const Window& window : panel.windows) list += (list.empty() ? "" : ", ") + two_digits(window.number) + " \"" + window.title + "\"";
         throw UsageError(display_path(panel.file) + ": " +
-                         (wanted ? "no window " + *wanted + " (it has " + (list.empty() ? "none" : list) + ")"
+                         (wanted ? "no window " + *wanted + " (it has " + window_list(panel.windows) + ")"
                                  : "no [WindowNN] section to draw"));
     }
     return chosen;

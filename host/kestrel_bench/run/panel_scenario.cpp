@@ -79,12 +79,9 @@ private:
         }
         for (const panel::Window& window : panel.windows)
             if (window.number == source.window) return window;
-        std::string list;
-        for (const panel::Window& window : panel.windows)
-            list += (list.empty() ? "" : ", ") + panel::two_digits(window.number) + " \"" + window.title + "\"";
         fail(source.window_line != 0 ? source.window_line : source.line,
              display_path(file) + " has no window " + panel::two_digits(source.window) + " (it has " +
-                 (list.empty() ? "none" : list) + ")");
+                 panel::window_list(panel.windows) + ")");
     }
 
     // Every element named must be one the window runs, and every click must land on a
@@ -92,18 +89,9 @@ private:
     void check_commands() {
         for (const Command& command : scenario_.commands) {
             if (const std::string* label = element_named(command.action)) element(command, *label);
-            if (const auto* click = std::get_if<Click>(&command.action)) {
-                const std::optional<std::size_t> hit = session_->gauge_at(0, click->x, click->y);
-                if (!hit)
-                    fail(command.line, "point (" + std::to_string(click->x) + ", " + std::to_string(click->y) +
-                                           ") of window " + panel::two_digits(session_->windows()[0].number) +
-                                           " is on no gauge");
-                const panel::PanelGauge& gauge = session_->gauges()[*hit];
-                if (!gauge.problem.empty())
-                    fail(command.line, "point (" + std::to_string(click->x) + ", " + std::to_string(click->y) + ") is on " +
-                                           gauge.entry.module + "!" + gauge.entry.gauge + ", which does not run: " +
-                                           gauge.problem);
-            }
+            if (const auto* click = std::get_if<Click>(&command.action))
+                if (const std::optional<std::string> refused = session_->click_refusal(0, click->x, click->y))
+                    fail(command.line, *refused);
         }
     }
 

@@ -6,15 +6,11 @@
 
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdio>
+#include <cctype>
 #include <fstream>
 
-#include "json.h"
 #include "module_lookup.h"
 #include "numbers.h"
-#include "png.h"
-#include "trace.h"
 
 namespace kestrel::serve {
 namespace {

@@ -15,7 +15,6 @@
 namespace kestrel::serve {
 
 using GaugeStates = std::vector<std::vector<trace::ElementState>>;  // per gauge, per element
-using GaugeKeys = std::vector<std::vector<scenario::KeyEvent>>;  // per gauge
 
 // A key event and the gauge (of the recorded states) whose code sent it.
 struct SentKey {

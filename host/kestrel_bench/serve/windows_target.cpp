@@ -100,9 +100,8 @@ public:
     void check_click(std::size_t picture, int x, int y) const override {
         const std::shared_ptr<const Layout> now = layout();
         for (const panel::Rect& rect : now->rects.at(picture))
-            if (x >= rect.x && y >= rect.y && x < rect.x + rect.width && y < rect.y + rect.height) return;
-        throw Refusal{400, "point (" + std::to_string(x) + ", " + std::to_string(y) + ") of window " +
-                               panel::two_digits(panel_.windows.at(picture).number) + " is on no gauge"};
+            if (panel::contains(rect, x, y)) return;
+        throw Refusal{400, panel::on_no_gauge(panel_.windows.at(picture), x, y)};
     }
 
     json readouts(const GaugeStates& states) const override {
