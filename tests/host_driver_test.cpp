@@ -166,6 +166,11 @@ struct SeenValues {
     std::vector<KeyEvent> heard;
     int readout_length = 3;  // characters the read-out callback writes, without the NUL
     bool readout_terminates = true;
+    // Faults made by the needle's callback in the read-out's buffer, and by the read-out's
+    // own callback in its record.
+    StringElement* needle_writes_into = nullptr;
+    int needle_writes_at = 0;  // offset from the read-out's text
+    char* readout_points_at = nullptr;
 } seen;
 
 double value_at(const void* element, std::size_t offset) {
@@ -178,6 +183,7 @@ double KESTREL_STDCALL needle_cb(ElementHeader* element) {
     seen.in_callback = true;
     seen.needle_var = value_at(element, 72);
     PanelHost::active()->services().trigger_key_event(0x10001, 5);
+    if (seen.needle_writes_into != nullptr) seen.needle_writes_into->text[seen.needle_writes_at] = 'x';
     element->image_flags |= image_hidden;
     seen.in_callback = false;
     return 90.0;
@@ -185,6 +191,7 @@ double KESTREL_STDCALL needle_cb(ElementHeader* element) {
 
 double KESTREL_STDCALL readout_cb(ElementHeader* element) {
     for (int i = 0; i < 3; ++i) seen.readout_vars[i] = value_at(element, 72 + 28 * i);
+    if (seen.readout_points_at != nullptr) reinterpret_cast<StringElement*>(element)->text = seen.readout_points_at;
     char* text = reinterpret_cast<StringElement*>(element)->text;
     for (int i = 0; i < seen.readout_length; ++i) text[i] = static_cast<char>('a' + i);
     if (seen.readout_terminates) text[seen.readout_length] = '\0';
@@ -227,6 +234,16 @@ struct UpdateGauge : ::testing::Test {
         icon.header.image_flags = 0x3;
         header = test_gauge_header(&root, nullptr);
         gauge.emplace(header, host);
+    }
+
+    // The fault an update reports, or "none".
+    std::string fault_of_update() {
+        try {
+            gauge->update();
+        } catch (const HostError& error) {
+            return error.what();
+        }
+        return "none";
     }
 };
 
@@ -299,6 +316,68 @@ TEST_F(UpdateGauge, ReadoutOverrunsAreReportedAndTheBufferRestored) {
     }
     seen.readout_length = 3;
     seen.readout_terminates = true;
+    EXPECT_EQ(gauge->update().samples[2].text, "abc");
+}
+
+// Updates that leave every buffer as the one before are checked by comparing the whole
+// arena with the state that last passed: a fault after such a run must still be seen,
+// whichever entry makes it and wherever in the guard it lands.
+TEST_F(UpdateGauge, FaultsAfterUnchangedUpdatesAreStillReported) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(fault_of_update(), "none");
+    const std::string at_fault = "gauge test_gauge: read-out 0.0.0 (element 2, char_count 3): ";
+    // Another element's callback writes one guard byte: the first, a middle one, the last.
+    seen.needle_writes_into = &readout;
+    int reported = 0;
+    for (const int offset : {4, 11, 19}) {
+        seen.needle_writes_at = offset;
+        EXPECT_EQ(fault_of_update(), at_fault + "the callback of element 0.0 wrote past the end of the text buffer")
+            << "guard byte " << offset - 4;
+        ++reported;
+        seen.needle_writes_into = nullptr;
+        EXPECT_EQ(fault_of_update(), "none") << "the buffer was restored";
+        seen.needle_writes_into = &readout;
+    }
+    EXPECT_EQ(reported, 3);
+    seen.needle_writes_into = nullptr;
+    // The read-out's own callback drops the NUL after unchanged updates.
+    EXPECT_EQ(fault_of_update(), "none");
+    seen.readout_length = 4;
+    seen.readout_terminates = false;
+    EXPECT_EQ(fault_of_update(), at_fault + "the callback of element 0.0.0 left the text without a NUL within its buffer");
+    seen.readout_length = 3;
+    seen.readout_terminates = true;
+    EXPECT_EQ(fault_of_update(), "none");
+    EXPECT_EQ(gauge->update().samples[2].text, "abc");
+}
+
+// The samples' texts are compared with the buffer before being copied: every change of
+// length or content must still come through, and an unchanged text stay as it was.
+TEST_F(UpdateGauge, SampleTextsFollowEveryChangeOfTheReadout) {
+    kestrel::UpdateResult result;
+    int compared = 0;
+    for (const int length : {3, 3, 2, 0, 0, 1, 3, 2, 2, 3}) {
+        seen.readout_length = length;
+        gauge->update(result);
+        ASSERT_EQ(result.samples[2].text, std::string("abc").substr(0, static_cast<std::size_t>(length)))
+            << "after a text of " << length;
+        EXPECT_EQ(gauge->text(2), *result.samples[2].text);
+        ++compared;
+    }
+    EXPECT_EQ(compared, 10);
+}
+
+// A pointer replaced while the host's buffer keeps its bytes: only the pointer tells.
+TEST_F(UpdateGauge, AReplacedTextPointerIsReportedThoughTheBufferIsUnchanged) {
+    gauge->update();
+    char* const host_buffer = readout.text;
+    char elsewhere[8] = {};
+    seen.readout_points_at = elsewhere;
+    EXPECT_EQ(fault_of_update(),
+              "gauge test_gauge: read-out 0.0.0 (element 2, char_count 3): the callback of element 0.0.0 "
+              "replaced the host's text pointer");
+    EXPECT_STREQ(elsewhere, "abc");
+    seen.readout_points_at = nullptr;
+    readout.text = host_buffer;
     EXPECT_EQ(gauge->update().samples[2].text, "abc");
 }
 

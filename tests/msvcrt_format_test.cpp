@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -129,6 +130,22 @@ TEST(MsvcrtFormat, MixedConversionsReadEachArgumentInTurn) {
     // msvcrt's long double is a double.
     EXPECT_EQ(msvcrt_sprintf("%.0Lf|%d", 2.5, 7), "3|7");
     EXPECT_EQ(msvcrt_sprintf("%hd %hhu %u %o %X", 65537, 257, 4294967295u, 8, 0xBEEF), "1 1 4294967295 10 BEEF");
+}
+
+// The read-outs' integer formats, which the plain formatter serves, come out as glibc
+// writes them, two 4-byte arguments read in turn.
+TEST(MsvcrtFormat, IntegerReadoutFormatsAreGlibcs) {
+    const int values[] = {0, 5, -5, 9, 10, 59, 99, 100, -100, 2026, 123456, INT32_MAX, INT32_MIN};
+    int compared = 0;
+    for (const char* format : {"%02d:%02d", "%2d:%02d", "%2d.%1d", "%2d %2d", "%02d %02d", "%+3d|%-4d|", "% d%%%u"})
+        for (const int first : values)
+            for (const int second : values) {
+                char expected[64];
+                std::snprintf(expected, sizeof expected, format, first, second);
+                ASSERT_EQ(msvcrt_sprintf(format, first, second), expected) << format << " of " << first << ", " << second;
+                ++compared;
+            }
+    EXPECT_EQ(compared, 7 * 13 * 13);
 }
 
 // Width and precision from the arguments, read before the value; a negative width

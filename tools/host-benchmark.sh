@@ -3,6 +3,8 @@
 # in the optimized host on the twin and on the real .gau, and under wine where wine runs
 # here; best of three wall-clock times. Then the module's own entries, by Google
 # Benchmark: the clock's update, and AP's and AUTOBRAKE's updates and clicks.
+# With --instructions: instructions per update instead, counted by callgrind, or by
+# qemu-i386 with tools/instruction_count.c where valgrind cannot run the 32-bit host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 updates=${BENCHMARK_UPDATES:-100000}
@@ -12,9 +14,63 @@ host=build/native-release/host/kestrel-host
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # One scenario per gauge: the clock at rate 1, AP engaged, AUTOBRAKE at rest.
-printf 'module KESTREL_TIMER\ngauge Digital_Clock\nset 336 1\nupdate %d\n' "$updates" >"$work/clock.scenario"
-printf 'module KESTREL\ngauge AP\nset 116 250\nclick 480 55\nupdate %d\n' "$updates" >"$work/ap.scenario"
-printf 'module KESTREL\ngauge AUTOBRAKE\nupdate %d\n' "$updates" >"$work/autobrake.scenario"
+write_scenarios() {
+    printf 'module KESTREL_TIMER\ngauge Digital_Clock\nset 336 1\nupdate %d\n' "$1" >"$2/clock.scenario"
+    printf 'module KESTREL\ngauge AP\nset 116 250\nclick 480 55\nupdate %d\n' "$1" >"$2/ap.scenario"
+    printf 'module KESTREL\ngauge AUTOBRAKE\nupdate %d\n' "$1" >"$2/autobrake.scenario"
+}
+
+if [ "${1:-}" = --instructions ]; then
+    # Instructions of a run of 2,000 updates less those of 1,000: start-up cancels out.
+    if valgrind --tool=none "$host" --help >/dev/null 2>&1; then
+        counter=callgrind
+    elif command -v qemu-i386 >/dev/null && gcc -shared -fPIC -O2 tools/instruction_count.c -o "$work/count.so"; then
+        counter=qemu
+    else
+        echo "host-benchmark: neither valgrind nor qemu-i386 can count the 32-bit host's instructions here" >&2
+        exit 2
+    fi
+    # Runs a command and prints the instructions of all its processes, and how many were counted.
+    count() {
+        rm -f "$work"/counted.*
+        if [ $counter = callgrind ]; then
+            valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/counted.%p" "$@" \
+                >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; return 1; }
+            cat "$work"/counted.* | awk '/^(summary|totals):/ { if (!seen[FILENAME]++) n += $2; files++ } END { print n, files }'
+        else
+            local wrap=(qemu-i386 -plugin "$work/count.so")
+            # The bench is a 64-bit program; its 32-bit child host takes the plugin from QEMU_PLUGIN.
+            [ "$1" = build/tools/host/kestrel-bench ] && wrap=(qemu-x86_64 -plugin "$work/count.so")
+            QEMU_PLUGIN="file=$work/count.so" INSTRUCTION_COUNT_FILE="$work/counted" "${wrap[@]}" "$@" \
+                >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; return 1; }
+            cat "$work"/counted.* | awk '{ n += $2; files++ } END { print n, files }'
+        fi
+    }
+    echo "instructions per update ($counter; 2,000 updates less 1,000):"
+    for n in 1000 2000; do mkdir -p "$work/$n" && write_scenarios $n "$work/$n"; done
+    per_update() {  # gauge, then the command with SCENARIO for the scenario file
+        local gauge=$1 totals=() processes=""
+        shift
+        for n in 1000 2000; do
+            local run=("${@/SCENARIO/$work/$n/$gauge.scenario}")
+            read -r total counted < <(count "${run[@]}")
+            totals+=("$total")
+            processes+=" $counted"
+        done
+        echo "$(( (totals[1] - totals[0]) / 1000 )) (processes counted:$processes)"
+    }
+    bench=build/tools/host/kestrel-bench
+    for gauge in clock ap; do
+        printf '  %-6s real .gau, no trace   %s\n' $gauge "$(per_update $gauge "$host" run SCENARIO --real-module --modules build/windows/modules)"
+        printf '  %-6s real .gau, trace      %s\n' $gauge "$(per_update $gauge "$host" run SCENARIO --trace "$work/t.jsonl" --real-module --modules build/windows/modules)"
+        printf '  %-6s twin, no trace        %s\n' $gauge "$(per_update $gauge "$host" run SCENARIO --modules build/native-release/modules --pictures build/windows/modules)"
+        if [ -x $bench ]; then
+            printf '  %-6s bench+host, .gau      %s\n' $gauge "$(per_update $gauge $bench run --native-gau --out "$work/out" SCENARIO)"
+        fi
+    done
+    exit 0
+fi
+write_scenarios "$updates" "$work"
 
 best_of_three() {
     local best=""

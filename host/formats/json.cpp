@@ -52,7 +52,11 @@ void append_number(std::string& out, double value) {
 
 void append_integer(std::string& out, int64_t value) {
     char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
+    // Nearly every number of a trace fits 32 bits, whose division costs a 32-bit host a
+    // fraction of the 64-bit one's; the digits are the same.
+    const auto result = value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max()
+                            ? std::to_chars(text, text + sizeof text, static_cast<int32_t>(value))
+                            : std::to_chars(text, text + sizeof text, value);
     out.append(text, result.ptr);
 }
 

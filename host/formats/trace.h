@@ -165,7 +165,8 @@ private:
     // The one line buffer every record is composed in, emptied.
     std::string& fresh_line();
     std::string& open_record(std::string_view kind, int line);
-    void write_line(const std::string& line, bool flush);
+    // Writes `line` and its end of line, which it appends to it.
+    void write_line(std::string& line, bool flush);
 
     std::FILE* file_ = nullptr;
     uint64_t written_ = 0;

@@ -53,7 +53,15 @@ inline bool same_state(const ElementState& a, const ElementState& b) {
     if (a.image_flags != b.image_flags || a.value.has_value() != b.value.has_value()) return false;
     if (a.value && std::memcmp(&*a.value, &*b.value, sizeof(double)) != 0) return false;
     if (a.text.has_value() != b.text.has_value()) return false;
-    return !a.text || (a.text->size() == b.text->size() && std::memcmp(a.text->data(), b.text->data(), a.text->size()) == 0);
+    if (!a.text) return true;
+    // A read-out's text is a few characters: compared in place rather than through memcmp.
+    const std::size_t size = a.text->size();
+    if (size != b.text->size()) return false;
+    const char* x = a.text->data();
+    const char* y = b.text->data();
+    for (std::size_t i = 0; i < size; ++i)
+        if (x[i] != y[i]) return false;
+    return true;
 }
 
 void append_keys(std::string& out, const char* name, const std::vector<KeyEvent>& events) {
@@ -129,13 +137,15 @@ TraceWriter::~TraceWriter() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-void TraceWriter::write_line(const std::string& line, bool flush) {
-    written_ += line.size() + 1;
+void TraceWriter::write_line(std::string& line, bool flush) {
+    // One write for the line and its end: a record is a few dozen bytes, and each call
+    // into the stream takes its lock.
+    line.push_back('\n');
+    written_ += line.size();
     if (written_ > max_trace_bytes)
         throw TraceError(path_.string() + ": the trace would outgrow " + std::to_string(max_trace_bytes >> 20) +
                          " MiB: the gauge changes more at every update than a trace holds for so many");
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fputc('\n', file_) == EOF ||
-        (flush && std::fflush(file_) != 0))
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || (flush && std::fflush(file_) != 0))
         throw TraceError(path_.string() + ": cannot write the trace (disk full?)");
 }
 

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string_view>
 
+#include "plain_format.h"
+
 namespace kestrel::msvcrt {
 namespace {
 
@@ -24,7 +26,10 @@ constexpr int max_field = 4096;
 // The caller's arguments, released however formatting ends.
 class Arguments {
 public:
-    explicit Arguments(va_list arguments) { va_copy(list_, arguments); }
+    explicit Arguments(va_list arguments, bool msvcrt_whole_numbers = false)
+        : msvcrt_whole_numbers_(msvcrt_whole_numbers) {
+        va_copy(list_, arguments);
+    }
     ~Arguments() { va_end(list_); }
     Arguments(const Arguments&) = delete;
     Arguments& operator=(const Arguments&) = delete;
@@ -33,25 +38,49 @@ public:
     T next() {
         return va_arg(list_, T);
     }
+    // As the plain formatter asks: 4-byte integers and pointers, and an f conversion's
+    // double rounded as MSVCRT.dll rounds it to a whole number, halves away from zero;
+    // without that rounding, a value that is no whole number sends it to the general one.
+    int32_t next_int() { return next<int32_t>(); }
+    uint32_t next_unsigned() { return next<uint32_t>(); }
+    const char* next_string() { return next<const char*>(); }
+    double next_whole() { return msvcrt_whole_numbers_ ? std::round(next<double>()) : 0.5; }
 
 private:
     va_list list_;
+    bool msvcrt_whole_numbers_;
 };
 
 enum class ArgumentKind { none, int32, int64, uint32, uint64, character, string, pointer, floating };
 
-// The flags of a conversion, each at most once, in the order written.
+// The bit of a flag character in Flags, 0 for any other character.
+constexpr unsigned flag_bit(char flag) {
+    switch (flag) {
+    case '-': return 1;
+    case '+': return 2;
+    case ' ': return 4;
+    case '#': return 8;
+    case '0': return 16;
+    default: return 0;
+    }
+}
+
+// The flags of a conversion, each at most once, in the order written. Every read-out's
+// conversion asks for its flags several times: a mask answers without a search.
 class Flags {
 public:
-    bool has(char flag) const { return std::memchr(flags_, flag, count_) != nullptr; }
+    bool has(char flag) const { return (bits_ & flag_bit(flag)) != 0; }
     void add(char flag) {
-        if (!has(flag)) flags_[count_++] = flag;
+        if (has(flag)) return;
+        bits_ |= flag_bit(flag);
+        flags_[count_++] = flag;
     }
     std::string_view text() const { return {flags_, count_}; }
 
 private:
     char flags_[5] = {};
     std::size_t count_ = 0;
+    unsigned bits_ = 0;
 };
 
 struct Conversion {
@@ -79,7 +108,7 @@ std::optional<int> read_number(const char*& p) {
 std::optional<Conversion> parse(const char* p) {
     Conversion c;
     // Repeated flags are allowed but mean nothing more than one of each.
-    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) {
+    while (flag_bit(*p) != 0) {
         c.flags.add(*p);
         ++p;
     }
@@ -103,14 +132,28 @@ std::optional<Conversion> parse(const char* p) {
         }
     }
     // The longest modifier that matches: I64 before I32 before I, hh before h, ll before l.
-    const std::string_view rest(p, strnlen(p, 3));
-    for (const std::string_view modifier : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "j", "z", "t", "w"}) {
-        if (rest.substr(0, modifier.size()) == modifier) {
-            c.length = modifier;
-            p += modifier.size();
-            break;
-        }
+    // The modifiers' first letters tell them apart, so one look at each character serves.
+    std::size_t modifier = 0;
+    switch (*p) {
+    case 'I':
+        modifier = (p[1] == '6' && p[2] == '4') || (p[1] == '3' && p[2] == '2') ? 3 : 1;
+        break;
+    case 'h':
+    case 'l':
+        modifier = p[1] == p[0] ? 2 : 1;
+        break;
+    case 'L':
+    case 'j':
+    case 'z':
+    case 't':
+    case 'w':
+        modifier = 1;
+        break;
+    default:
+        break;
     }
+    c.length = std::string_view(p, modifier);
+    p += modifier;
     if (*p == '\0') return std::nullopt;
     c.letter = *p;
     c.end = p + 1;
@@ -230,8 +273,15 @@ bool append_fixed(std::string& out, const Conversion& c, double value, int preci
     int length = 0;
     char whole_digits[24];
     int whole_length = 0;
-    for (uint64_t whole = parts->first; whole != 0 || whole_length == 0; whole /= 10)
-        whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
+    // A read-out's number fits 32 bits, whose division is a fraction of the 64-bit one's
+    // cost on the 32-bit host.
+    if (parts->first <= UINT32_MAX) {
+        for (uint32_t whole = static_cast<uint32_t>(parts->first); whole != 0 || whole_length == 0; whole /= 10)
+            whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
+    } else {
+        for (uint64_t whole = parts->first; whole != 0; whole /= 10)
+            whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
+    }
     while (whole_length > 0) body[length++] = whole_digits[--whole_length];
     const bool point = precision > 0 || c.flags.has('#');
     if (point) body[length++] = '.';
@@ -299,7 +349,42 @@ std::string vformat(const char* format, va_list list) {
     return out;
 }
 
+int format_plain(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
+    Arguments arguments(list, msvcrt_whole_numbers);
+    return plain_format::format(out, capacity, format, arguments);
+}
+
+namespace {
+// The read-outs' formats: the plain formatter writes them as the general path would, with
+// MSVCRT.dll's rounding of f at precision 0 done in next_whole. Into `text`, of
+// plain_text_size bytes; -1 for the general path.
+constexpr std::size_t plain_text_size = 512;
+int format_plain_msvcrt(char* text, const char* format, va_list list) {
+    return format_plain(text, plain_text_size, format, list, true);
+}
+}  // namespace
+
+int vsprintf(char* buffer, const char* format, va_list list) {
+    char plain[plain_text_size];
+    const int length = format_plain_msvcrt(plain, format, list);
+    if (length >= 0) {
+        std::memcpy(buffer, plain, static_cast<std::size_t>(length) + 1);
+        return length;
+    }
+    // Modules call in one at a time: one text serves every call.
+    static std::string text;
+    vformat_into(text, format, list);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
+}
+
 void vformat_into(std::string& out, const char* format, va_list list) {
+    char plain[plain_text_size];
+    const int length = format_plain_msvcrt(plain, format, list);
+    if (length >= 0) {
+        out.assign(plain, static_cast<std::size_t>(length));
+        return;
+    }
     Arguments arguments(list);
     out.clear();
     const char* p = format;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 namespace kestrel::msvcrt {
@@ -23,5 +24,15 @@ std::string vformat(const char* format, va_list arguments);
 // The same into `out` (emptied first), whose storage a caller formatting at every update
 // keeps from call to call.
 void vformat_into(std::string& out, const char* format, va_list arguments);
+
+// MSVCRT.dll's vsprintf: the text and its NUL into `buffer`, which has no bound (the
+// module's callers bound what they format); returns the length.
+int vsprintf(char* buffer, const char* format, va_list arguments);
+
+// The plain formatter's conversions (plain_format.h) with the same argument sizes, into
+// out[0, capacity): the length, or -1 where the general formatter must serve, having read
+// none of `arguments` (a copy is read). An f conversion at precision 0 is rounded as
+// MSVCRT.dll rounds it where `msvcrt_whole_numbers`, else left to the general formatter.
+int format_plain(char* out, std::size_t capacity, const char* format, va_list arguments, bool msvcrt_whole_numbers);
 
 }  // namespace kestrel::msvcrt

@@ -107,11 +107,14 @@ uint32_t WIN_STDCALL virtual_query(const void* address, MemoryBasicInformation* 
 // ---- USER32 --------------------------------------------------------------------------
 
 // wsprintfA writes at most 1024 characters and the NUL; its decimal conversions with
-// width and zero flag are the C library's.
+// width and zero flag are the C library's. The clock's formats take the plain formatter,
+// byte for byte what vsnprintf writes; anything else, or a text that does not fit, goes
+// to vsnprintf itself.
 int WIN_CDECL wsprintf_a(char* buffer, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    const int length = std::vsnprintf(buffer, 1025, format, arguments);
+    int length = msvcrt::format_plain(buffer, 1025, format, arguments, false);
+    if (length < 0) length = std::vsnprintf(buffer, 1025, format, arguments);
     va_end(arguments);
     return length > 1024 ? 1024 : length;
 }
@@ -154,12 +157,9 @@ int WIN_CDECL vfprintf_module(void*, const char* format, va_list arguments) {
 int WIN_CDECL sprintf_module(char* buffer, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    // Modules call in one at a time: one text serves every call.
-    static std::string text;
-    msvcrt::vformat_into(text, format, arguments);
+    const int length = msvcrt::vsprintf(buffer, format, arguments);
     va_end(arguments);
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return static_cast<int>(text.size());
+    return length;
 }
 
 struct ServedImport {

@@ -70,8 +70,8 @@ ElementHeader* GaugeDriver::root() const {
 }
 
 void GaugeDriver::provide_text_buffers() {
-    // Each buffer takes its text and guard, rounded up to 16 bytes; the arena is sized
-    // once, before any buffer points into it.
+    // The buffers lie one after the other, each text followed by its guard; the arena is
+    // sized once, before any buffer points into it, and rounded up to whole chunks.
     std::size_t arena_size = 0;
     for (const ElementEntry& entry : elements_) {
         if (entry.element->element_kind != string_element) continue;
@@ -80,22 +80,29 @@ void GaugeDriver::provide_text_buffers() {
             throw HostError("gauge " + name() + ": read-out " + entry.label + " claims " +
                             std::to_string(readout.char_count) + " characters (at most " +
                             std::to_string(max_char_count) + " are accepted)");
-        arena_size += (readout.char_count + 1 + text_guard_size + 15) / 16 * 16;
+        arena_size += readout.char_count + 1 + text_guard_size;
     }
-    arena_.assign(arena_size, static_cast<char>(text_guard_byte));
+    // Whole rounds of the comparison: the chunks past the last guard are compared too.
+    const std::size_t chunks = (arena_size + sizeof(ArenaChunk) - 1) / sizeof(ArenaChunk);
+    arena_.resize((chunks + chunks_per_round - 1) / chunks_per_round * chunks_per_round);
+    char* const arena = reinterpret_cast<char*>(arena_.data());
+    std::fill(arena, arena + arena_.size() * sizeof(ArenaChunk), static_cast<char>(text_guard_byte));
     std::size_t offset = 0;
     for (const ElementEntry& entry : elements_) {
         if (entry.element->element_kind != string_element) continue;
         auto& readout = reinterpret_cast<StringElement&>(*entry.element);
-        char* text = arena_.data() + offset;
+        char* text = arena + offset;
         const uint32_t text_size = readout.char_count + 1;
         std::fill(text, text + text_size, '\0');
-        offset += (text_size + text_guard_size + 15) / 16 * 16;
+        offset += text_size + text_guard_size;
         readout.text = text;
         const uint32_t nul_mask = text_size < 16 ? (uint32_t{1} << text_size) - 1 : 0xFFFFu;
         long_texts_ = long_texts_ || text_size > 16;
         buffers_.push_back({text, text_size, nul_mask, entry.index, &readout});
+        pointers_.push_back({&readout.text, text});
     }
+    // Empty texts and untouched guards: the state every later check compares with.
+    verified_arena_ = arena_;
 }
 
 namespace {
@@ -145,7 +152,58 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
 }  // namespace
 
 // Inlined where every callback is checked: the call itself was a good part of the cost.
-[[gnu::always_inline]] inline bool GaugeDriver::text_buffers_intact() const {
+// Most entries leave every read-out as it was, or write the text it already held; a state
+// byte for byte the same as one that passed the whole check cannot be at fault, so the
+// arena is compared with that state, sixteen bytes at a time, and the pointers with the
+// host's. Any difference at all, in text, guard or pointer, leads to the whole check.
+[[gnu::always_inline]] inline bool GaugeDriver::text_buffers_as_verified() const {
+    // A branch per pointer, always the same way, costs less than gathering them; a
+    // gauge's few read-outs are compared without a loop.
+    const WatchedPointer* pointer = pointers_.data();
+    // The field lies in a packed record, where a 64-bit build may not align it: read it as
+    // bytes, which compiles to one load where it is aligned.
+    const auto moved = [](const WatchedPointer& each) {
+        const char* now;
+        std::memcpy(&now, each.field, sizeof now);
+        return now != each.text;
+    };
+    switch (pointers_.size()) {
+        case 8: if (moved(pointer[7])) return false; [[fallthrough]];
+        case 7: if (moved(pointer[6])) return false; [[fallthrough]];
+        case 6: if (moved(pointer[5])) return false; [[fallthrough]];
+        case 5: if (moved(pointer[4])) return false; [[fallthrough]];
+        case 4: if (moved(pointer[3])) return false; [[fallthrough]];
+        case 3: if (moved(pointer[2])) return false; [[fallthrough]];
+        case 2: if (moved(pointer[1])) return false; [[fallthrough]];
+        case 1: if (moved(pointer[0])) return false; [[fallthrough]];
+        case 0: break;
+        default:
+            for (const WatchedPointer& each : pointers_)
+                if (moved(each)) return false;
+    }
+    const ArenaChunk* now = arena_.data();
+    const ArenaChunk* const end = now + arena_.size();
+    const ArenaChunk* seen = verified_arena_.data();
+#if defined(__SSE2__)
+    // The arena is whole rounds of four chunks: a round is four compares and no branch.
+    static_assert(chunks_per_round == 4);
+    const auto difference = [](const ArenaChunk* a, const ArenaChunk* b) {
+        return _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a)),
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(b)));
+    };
+    __m128i differences = _mm_setzero_si128();
+    for (; now != end; now += 4, seen += 4)
+        differences = _mm_or_si128(
+            differences, _mm_or_si128(_mm_or_si128(difference(now, seen), difference(now + 1, seen + 1)),
+                                      _mm_or_si128(difference(now + 2, seen + 2), difference(now + 3, seen + 3))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(differences, _mm_setzero_si128())) == 0xFFFF;
+#else
+    return std::memcmp(now, seen, static_cast<std::size_t>(end - now) * sizeof(ArenaChunk)) == 0;
+#endif
+}
+
+// The whole check: every guard intact, every text terminated, every pointer the host's.
+bool GaugeDriver::text_buffers_intact() const {
     // Without branches per buffer: the faults of all buffers are gathered, and only a
     // fault leads to the slow search for the buffer at fault.
 #if defined(__SSE2__)
@@ -177,8 +235,12 @@ void GaugeDriver::check_text_buffers(std::string_view after, std::string_view el
     // Runs after every entry into the module, so the test is a few compares per buffer;
     // the report is composed only on a fault.
     static_assert(text_guard_size == 16);
-    if (text_buffers_intact()) [[likely]]
+    if (text_buffers_as_verified()) [[likely]]
         return;
+    if (text_buffers_intact()) {
+        verified_arena_ = arena_;
+        return;
+    }
     for (const TextBuffer& buffer : buffers_) {
         if (buffer.element->text == buffer.text && guard_intact(buffer.text + buffer.text_size) &&
             terminated_within(buffer.text, buffer.text_size))
@@ -229,7 +291,53 @@ std::string GaugeDriver::text(std::size_t index) const {
     return text;
 }
 
-void copy_readout_text(const StringElement& readout, std::string& into) {
+namespace {
+
+// Any read-out's text, however long, with no comparison first.
+void copy_any_readout_text(const StringElement& readout, std::string& into);
+
+#if defined(__SSE2__)
+// Most updates leave a read-out's text as the update before left it: a short text is
+// compared with the one held, sixteen bytes at once, and copied only when it differs.
+// The load reaches past a text of 15 characters or fewer only into its guard, and into a
+// string only within its own short-text storage of 16 bytes.
+[[gnu::always_inline]] inline void refresh_readout_text(const StringElement& readout, std::string& into) {
+    static_assert(text_guard_size >= 16);
+    const char* text = readout.text;
+    if (text == nullptr || readout.char_count > 15) return copy_any_readout_text(readout, into);
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const uint32_t within = (uint32_t{2} << readout.char_count) - 1;
+    const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()))) & within;
+    if (zeros == 0) return copy_any_readout_text(readout, into);
+    const auto length = static_cast<std::size_t>(__builtin_ctz(zeros));
+    if (into.size() == length && into.capacity() < 16) {
+        const __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into.data()));
+        const auto same = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, held)));
+        const uint32_t text_bytes = (uint32_t{1} << length) - 1;
+        if ((same & text_bytes) == text_bytes) return;
+    }
+    into.assign(text, length);
+}
+#else
+inline void refresh_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
+#endif
+
+}  // namespace
+
+void copy_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
+
+void GaugeDriver::copy_text(const StringElement& readout, std::string& into) const {
+    // The comparison loads sixteen bytes: only from a buffer of this driver's arena.
+    const char* const arena = reinterpret_cast<const char*>(arena_.data());
+    if (readout.text >= arena && readout.text + 16 <= arena + arena_.size() * sizeof(ArenaChunk))
+        refresh_readout_text(readout, into);
+    else
+        copy_any_readout_text(readout, into);
+}
+
+namespace {
+
+void copy_any_readout_text(const StringElement& readout, std::string& into) {
     if (readout.text == nullptr) {
         into.clear();
         return;
@@ -238,6 +346,8 @@ void copy_readout_text(const StringElement& readout, std::string& into) {
     const auto* end = static_cast<const char*>(std::memchr(readout.text, '\0', limit));
     into.assign(readout.text, end != nullptr ? static_cast<std::size_t>(end - readout.text) : limit);
 }
+
+}  // namespace
 
 uint32_t GaugeDriver::run_standard_routine(StandardRoutineId routine, uint32_t host_value) {
     const GaugeHeader& h = *header_;
@@ -324,28 +434,31 @@ void GaugeDriver::update(UpdateResult& result) {
             sample.resource_id = entry.element->resource_id;
         }
     }
-    for (std::size_t i = 0; i < plan_.size(); ++i) {
-        const UpdateStep& step = plan_[i];
-        ElementSample& sample = result.samples[i];
+    ElementSample* sample_at = result.samples.data();
+    for (const UpdateStep& step : plan_) {
+        ElementSample& sample = *sample_at++;
         sample.value.reset();
+        bool checked = false;  // every text pointer is the host's, just checked
         if (step.callback != nullptr) {
             ElementCallback callback;
             std::memcpy(&callback, step.callback, sizeof callback);
             if (callback != nullptr) {
                 // The host refreshes the variables embedded in an element before calling its callback.
-                for (uint32_t v = 0; v < step.var_count; ++v) {
-                    ModuleVar& variable = step.vars[v];
-                    if (variable.token != 0) variable.value = host_->var(variable.token);
-                }
+                const PanelHost& host = *host_;
+                for (ModuleVar *variable = step.vars, *end = step.vars + step.var_count; variable != end; ++variable)
+                    if (variable->token != 0) variable->value = host.var(variable->token);
                 sample.value = callback(step.element);
-                if (!text_buffers_intact()) check_text_buffers("the callback of element ", elements_[i].label);
+                if (!text_buffers_as_verified())
+                    check_text_buffers("the callback of element ", elements_[sample.index].label);
+                checked = true;
             }
         }
         sample.image_flags = step.element->image_flags;
         if (const StringElement* readout = step.readout) {
             // Refilled in place: the sample keeps its storage from update to update.
             if (!sample.text) sample.text.emplace();
-            copy_readout_text(*readout, *sample.text);
+            if (checked) refresh_readout_text(*readout, *sample.text);
+            else copy_text(*readout, *sample.text);
         }
     }
     // Listeners run only when an event is pending; each run is an entry, checked after.

@@ -77,6 +77,9 @@ public:
     std::size_t element_index(std::string_view label) const;
     // A read-out's current text (the host's buffer); throws HostError for other kinds.
     std::string text(std::size_t index) const;
+    // Refills `into` with a read-out's text as copy_readout_text does; a short text in this
+    // driver's buffers is compared first and copied only when it changed.
+    void copy_text(const StringElement& readout, std::string& into) const;
 
     // Calls a standard routine (install and generate get host_value) and returns its result.
     uint32_t run_standard_routine(StandardRoutineId routine, uint32_t host_value = 0);
@@ -107,8 +110,15 @@ public:
 
 private:
     struct TextBuffer;
+    // Sixteen bytes of the arena, aligned so that whole chunks are compared at once.
+    struct alignas(16) ArenaChunk {
+        unsigned char bytes[16];
+    };
     void provide_text_buffers();
     bool text_buffers_intact() const;
+    // True when every byte of the arena and every text pointer is as the last check that
+    // passed found them: nothing can have broken since.
+    bool text_buffers_as_verified() const;
     void plan_updates();
     std::vector<KeyEvent> events_since(std::size_t log_size) const;
 
@@ -127,8 +137,17 @@ private:
         StringElement* readout;     // read-outs only
     };
     std::vector<UpdateStep> plan_;  // drawing order
-    std::vector<char> arena_;  // every read-out's text and guard
+    std::vector<ArenaChunk> arena_;  // every read-out's text and guard, one after the other
+    // The arena as the last check that passed saw it.
+    mutable std::vector<ArenaChunk> verified_arena_;
     std::vector<TextBuffer> buffers_;
+    // Each read-out's text field in its record, and the host's buffer it must point at.
+    struct WatchedPointer {
+        char* const* field;
+        const char* text;
+    };
+    std::vector<WatchedPointer> pointers_;
+    static constexpr std::size_t chunks_per_round = 4;
     bool long_texts_ = false;  // a read-out of more than 15 characters
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 namespace kestrel {
@@ -19,7 +20,7 @@ constexpr uint32_t max_table_entries = 4096;
 PanelExecutor::PanelExecutor(PanelHost& host, std::vector<GaugeDriver*> gauges) : host_(host) {
     if (gauges.empty()) throw HostError("no gauge to drive");
     for (GaugeDriver* driver : gauges) {
-        Gauge gauge{driver, {}, std::vector<std::optional<double>>(driver->elements().size()), {}};
+        Gauge gauge{driver, {}, {}, {}};
         gauges_.push_back(std::move(gauge));
     }
 }
@@ -46,8 +47,10 @@ ActionReport PanelExecutor::update(uint64_t count, const UpdateObserver& after_e
     for (uint64_t i = 0; i < count; ++i) {
         for (std::size_t g = 0; g < gauges_.size(); ++g) {
             Gauge& gauge = gauges_[g];
-            gauge.driver->update(gauge.last);
-            for (const ElementSample& sample : gauge.last.samples) gauge.values[sample.index] = sample.value;
+            // Filled aside and taken only when whole: an update stopped by a fault leaves
+            // the values of the last complete one.
+            gauge.driver->update(gauge.next);
+            std::swap(gauge.last, gauge.next);
             // The update's listeners may have written into another gauge's read-outs.
             if (gauges_.size() > 1) check_all("a key-event listener");
             out.sent[g].insert(out.sent[g].end(), gauge.last.key_events.begin(), gauge.last.key_events.end());
@@ -122,24 +125,33 @@ std::optional<ActionReport> PanelExecutor::apply(std::size_t gauge, const scenar
         action);
 }
 
+const std::optional<double>& PanelExecutor::Gauge::value(std::size_t element) const {
+    // The last update's samples hold every element's value until the next update.
+    static const std::optional<double> none;
+    return last.samples.empty() ? none : last.samples[element].value;
+}
+
 const std::optional<double>& PanelExecutor::value(std::size_t gauge, std::size_t element) const {
     const Gauge& g = gauges_.at(gauge);
     g.driver->element(element);  // names the element in the error when there is none
-    return g.values[element];
+    return g.value(element);
 }
 
 const std::vector<trace::ElementState>& PanelExecutor::states(std::size_t gauge) {
     Gauge& g = gauges_.at(gauge);
     const std::vector<ElementEntry>& elements = g.driver->elements();
     g.states.resize(elements.size());
+    // Asked after every traced update: the samples are walked alongside, not looked up.
+    const ElementSample* sample = g.last.samples.empty() ? nullptr : g.last.samples.data();
     for (const ElementEntry& entry : elements) {
         trace::ElementState& state = g.states[entry.index];
-        state.value = g.values[entry.index];
+        if (sample != nullptr) state.value = sample[entry.index].value;
+        else state.value.reset();
         state.image_flags = entry.element->image_flags;
         if (entry.element->element_kind == string_element) {
             // Refilled in place: the state keeps its storage from update to update.
             if (!state.text) state.text.emplace();
-            copy_readout_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
+            g.driver->copy_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
         } else {
             state.text.reset();
         }

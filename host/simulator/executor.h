@@ -66,9 +66,11 @@ public:
 private:
     struct Gauge {
         GaugeDriver* driver;
-        UpdateResult last;  // refilled by every update: long runs reuse its storage
-        std::vector<std::optional<double>> values;
+        UpdateResult last;  // the last complete update
+        UpdateResult next;  // the one being filled; the two take turns, keeping their storage
         std::vector<trace::ElementState> states;
+        // The value the last update's callback returned; none before the first update.
+        const std::optional<double>& value(std::size_t element) const;
     };
 
     ActionReport report() const;

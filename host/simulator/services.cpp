@@ -160,8 +160,7 @@ void PanelHost::set_var(uint32_t token, double value) {
     else vars_[token] = value;
 }
 
-double PanelHost::var(uint32_t token) const {
-    if (token < direct_tokens) return direct_vars_[token];
+double PanelHost::mapped_var(uint32_t token) const {
     const auto found = vars_.find(token);
     return found != vars_.end() ? found->second : 0.0;
 }

@@ -57,7 +57,8 @@ public:
 
     // Host variables by token; a token never set reads 0.0.
     void set_var(uint32_t token, double value);
-    double var(uint32_t token) const;
+    // Inline: every update reads a few dozen variables, nearly all from the table.
+    double var(uint32_t token) const { return token < direct_tokens ? direct_vars_[token] : mapped_var(token); }
     // Tokens in the order lookup_var was asked for them, while recording is on (the
     // default). A long replay turns it off: the log would grow with every update.
     const std::vector<uint32_t>& lookups() const { return lookups_; }
@@ -89,6 +90,7 @@ public:
 
 private:
     friend struct ServiceRoutines;
+    double mapped_var(uint32_t token) const;
 
     // Variables are read at every update, many times over: the tokens the simulator
     // numbers in the low thousands sit in a table, the rest in a map.

@@ -13,6 +13,8 @@
 // libstdc++'s headers switch mingw-w64 to its own formatter, which rounds halves to even,
 // whatever the build asks for; the runtime's own sprintf is named by its import symbol.
 extern "C" int __cdecl msvcrt_sprintf(char* buffer, const char* format, ...) __asm__("_sprintf");
+#else
+#include "plain_format.h"
 #endif
 
 namespace ap {
@@ -21,6 +23,17 @@ namespace {
 // The largest finite double has 309 integer digits; with a sign and the formats' fixed
 // characters every text fits with room to spare.
 constexpr std::size_t scratch_size = 512;
+
+#if !defined(_WIN32)
+// The one value of a read-out's format, already a whole number.
+struct WholeNumber {
+    double value;
+    double next_whole() const { return value; }
+    int32_t next_int() const { return 0; }
+    uint32_t next_unsigned() const { return 0; }
+    const char* next_string() const { return nullptr; }
+};
+#endif
 }  // namespace
 
 void write_readout(StringElement& readout, const char* format, double value) {
@@ -33,8 +46,11 @@ void write_readout(StringElement& readout, const char* format, double value) {
     const int length = msvcrt_sprintf(scratch, format, value);
 #else
     // Every read-out conversion has precision 0, so rounding to a whole number here is the
-    // whole of MSVCRT.dll's rounding; std::round takes halves away from zero, exactly.
-    const int length = std::snprintf(scratch, sizeof scratch, format, std::round(value));
+    // whole of MSVCRT.dll's rounding; std::round takes halves away from zero, exactly. The
+    // plain formatter writes what snprintf would, at a fraction of its cost.
+    WholeNumber argument{std::round(value)};
+    int length = plain_format::format(scratch, sizeof scratch, format, argument);
+    if (length < 0) length = std::snprintf(scratch, sizeof scratch, format, argument.value);
 #endif
     put_readout_text(readout, scratch, length >= static_cast<int>(scratch_size) ? -1 : length);
 }
