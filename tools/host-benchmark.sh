@@ -36,7 +36,7 @@ if [ "${1:-}" = --instructions ]; then
         if [ $counter = callgrind ]; then
             valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/counted.%p" "$@" \
                 >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; return 1; }
-            cat "$work"/counted.* | awk '/^(summary|totals):/ { if (!seen[FILENAME]++) n += $2; files++ } END { print n, files }'
+            awk '/^summary:/ { n += $2; files++ } END { print n, files }' "$work"/counted.*
         else
             local wrap=(qemu-i386 -plugin "$work/count.so")
             # The bench is a 64-bit program; its 32-bit child host takes the plugin from QEMU_PLUGIN.
