@@ -63,6 +63,58 @@ TEST_F(PanelOfTwoGauges, AnUpdateRunsEveryGaugeAndCountsOnce) {
     }
 }
 
+// The trace writer skips comparing states whose version it wrote last, so the version
+// must move with every change the states show: a flag, a text, a value.
+TEST_F(PanelOfTwoGauges, TheStatesVersionMovesWithEveryChangeOfState) {
+    executor.update(2);
+    executor.states(autobrake);
+    const uint64_t first = executor.states_version(autobrake);
+    executor.states(autobrake);
+    EXPECT_EQ(executor.states_version(autobrake), first) << "asked again with nothing changed";
+
+    ElementHeader& element = executor.driver(autobrake).element(0);
+    element.image_flags ^= 0x1000;
+    const std::vector<trace::ElementState>& states = executor.states(autobrake);
+    EXPECT_EQ(states[0].image_flags, element.image_flags);
+    const uint64_t after_flags = executor.states_version(autobrake);
+    EXPECT_NE(after_flags, first);
+    element.image_flags ^= 0x1000;
+    executor.states(autobrake);
+    EXPECT_NE(executor.states_version(autobrake), after_flags);
+
+    // A read-out's text, changed in the host's buffer as a callback would change it.
+    std::size_t readout = 0;
+    while (executor.driver(ap).element(readout).element_kind != string_element) ++readout;
+    auto& text_element = reinterpret_cast<StringElement&>(executor.driver(ap).element(readout));
+    executor.states(ap);
+    const uint64_t before_text = executor.states_version(ap);
+    const char held = text_element.text[0];
+    text_element.text[0] = held == 'X' ? 'Y' : 'X';
+    EXPECT_EQ(executor.states(ap)[readout].text, executor.driver(ap).text(readout));
+    EXPECT_NE(executor.states_version(ap), before_text);
+    text_element.text[0] = held;
+
+    // Values: over many variables set, the version moves exactly when the states differ.
+    executor.update(1);
+    std::vector<trace::ElementState> before = executor.states(autobrake);
+    uint64_t version = executor.states_version(autobrake);
+    int moves = 0;
+    for (uint32_t token = 1; token < 1000; ++token) {
+        executor.set_var(token, 3.0);
+        executor.update(1);
+        const std::vector<trace::ElementState>& now = executor.states(autobrake);
+        bool differ = false;
+        for (std::size_t i = 0; i < now.size(); ++i)
+            differ |= now[i].value != before[i].value || now[i].image_flags != before[i].image_flags ||
+                      now[i].text != before[i].text;
+        ASSERT_EQ(executor.states_version(autobrake) != version, differ) << "after token " << token;
+        moves += differ;
+        before = now;
+        version = executor.states_version(autobrake);
+    }
+    EXPECT_GT(moves, 0) << "no variable moved the autobrake";
+}
+
 TEST_F(PanelOfTwoGauges, AClickReportsItsAreaAndTheEventsOfItsGaugeAlone) {
     executor.update(1);
     const std::size_t logged_before = host.key_events_sent().size();

@@ -101,6 +101,22 @@ TEST(PlainFormat, WholeNumbersAtPrecisionZeroAsGlibcWritesThem) {
     EXPECT_EQ(compared, 200 * static_cast<int>(values.size()));
 }
 
+TEST(PlainFormat, RoundsHalvesAwayFromZeroAsStdRoundDoes) {
+    std::vector<double> values = {0.0, -0.0, 0.4, -0.4, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 0.49999999999999994,
+                                  -0.49999999999999994, 4503599627370495.5, -4503599627370495.5, 4503599627370496.0,
+                                  9007199254740993.0, 1e300, -1e300, HUGE_VAL, -HUGE_VAL, 359.5, 249.49999999999997};
+    for (int i = 0; i < 2000; ++i) {
+        const double value = std::ldexp(static_cast<double>(next_random() % 2000001), -static_cast<int>(next_random() % 24));
+        values.push_back((next_random() & 1) ? value : -value);
+    }
+    for (const double value : values) {
+        const double rounded = plain_format::round_half_away(value);
+        ASSERT_EQ(rounded, std::round(value)) << value;
+        ASSERT_EQ(std::signbit(rounded), std::signbit(std::round(value))) << value;
+    }
+    EXPECT_TRUE(std::isnan(plain_format::round_half_away(std::nan(""))));
+}
+
 TEST(PlainFormat, CharactersStringsAndPercentAsGlibcWritesThem) {
     int compared = 0;
     for (int round = 0; round < 200; ++round) {

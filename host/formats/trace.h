@@ -137,9 +137,11 @@ public:
     void gauge(const GaugeInfo& gauge);
     void command(int line, std::string_view text);
     void set_variable(int line, uint32_t token, double value);
-    // `update` is the number of this update, counted from 1 over the whole run.
+    // `update` is the number of this update, counted from 1 over the whole run. `version`,
+    // when given, says that `elements` held the same states as the last time they were
+    // written with the same version: the writer then skips comparing them.
     void update(int line, uint64_t update, const std::vector<ElementState>& elements,
-                const std::vector<KeyEvent>& sent);
+                const std::vector<KeyEvent>& sent, std::optional<uint64_t> version = {});
     // area: index of the click-area record that took the click, if any.
     void click(int line, int32_t x, int32_t y, uint32_t flags, std::optional<std::size_t> area,
                const std::vector<ElementState>& elements, const std::vector<KeyEvent>& sent);
@@ -157,9 +159,10 @@ public:
     void end(int passed, int failed);
 
 private:
-    void append_states(std::string& out, const std::vector<ElementState>& elements);
+    void append_states(std::string& out, const std::vector<ElementState>& elements,
+                       std::optional<uint64_t> version = {});
     // The elements whose state differs from the one written last, as "changed".
-    void append_changes(std::string& out, const std::vector<ElementState>& elements);
+    void append_changes(std::string& out, const std::vector<ElementState>& elements, std::optional<uint64_t> version);
     // The text of element i's state as written, refreshed if the state changed.
     const std::string& state_text(std::size_t i, const ElementState& state);
     // The one line buffer every record is composed in, emptied.
@@ -174,6 +177,9 @@ private:
     std::string line_;
     std::vector<ElementState> written_states_;  // per element: the state written last
     std::vector<std::string> written_texts_;    // and its text in the record
+    // The states written last, and their version when the caller gave one.
+    const std::vector<ElementState>* written_from_ = nullptr;
+    std::optional<uint64_t> written_version_;
 };
 
 // A state of the gauge that can be drawn: a picture the scenario took, or an update.

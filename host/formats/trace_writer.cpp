@@ -85,7 +85,10 @@ const std::string& TraceWriter::state_text(std::size_t i, const ElementState& st
     return text;
 }
 
-void TraceWriter::append_states(std::string& out, const std::vector<ElementState>& elements) {
+void TraceWriter::append_states(std::string& out, const std::vector<ElementState>& elements,
+                                std::optional<uint64_t> version) {
+    written_from_ = &elements;
+    written_version_ = version;
     if (written_states_.size() != elements.size()) {
         written_states_.assign(elements.size(), {});
         written_texts_.assign(elements.size(), {});
@@ -98,7 +101,12 @@ void TraceWriter::append_states(std::string& out, const std::vector<ElementState
     out += ']';
 }
 
-void TraceWriter::append_changes(std::string& out, const std::vector<ElementState>& elements) {
+void TraceWriter::append_changes(std::string& out, const std::vector<ElementState>& elements,
+                                 std::optional<uint64_t> version) {
+    // The same states as written last: nothing to compare.
+    if (version && version == written_version_ && &elements == written_from_) return;
+    written_from_ = &elements;
+    written_version_ = version;
     bool first = true;
     for (std::size_t i = 0; i < elements.size(); ++i) {
         if (!written_texts_[i].empty() && same_state(elements[i], written_states_[i])) continue;
@@ -264,14 +272,16 @@ void TraceWriter::set_variable(int line, uint32_t token, double value) {
 }
 
 void TraceWriter::update(int line, uint64_t update, const std::vector<ElementState>& elements,
-                         const std::vector<KeyEvent>& sent) {
+                         const std::vector<KeyEvent>& sent, std::optional<uint64_t> version) {
     // An update that changed nothing and sent nothing is its line and number alone.
     std::string& out = open_record("update", line);
     out += ",\"update\":";
     json::append_integer(out, static_cast<int64_t>(update));
     if (!sent.empty()) append_keys(out, "sent", sent);
-    if (update % full_record_interval == 0 || written_states_.size() != elements.size()) append_states(out, elements);
-    else append_changes(out, elements);
+    if (update % full_record_interval == 0 || written_states_.size() != elements.size())
+        append_states(out, elements, version);
+    else
+        append_changes(out, elements, version);
     out += '}';
     write_line(out, false);
 }

@@ -136,7 +136,10 @@ private:
         const auto after_update = [&](uint64_t update) {
             // The samples were taken right after each callback; the trace keeps the state
             // after the whole update, as it is drawn.
-            if (trace_) trace_->update(line_, update, executor_.states(0), executor_.last_update(0).key_events);
+            if (trace_) {
+                const std::vector<trace::ElementState>& states = executor_.states(0);
+                trace_->update(line_, update, states, executor_.last_update(0).key_events, executor_.states_version(0));
+            }
         };
         const std::optional<ActionReport> report = executor_.apply(0, command.action, after_update);
         if (report) {

@@ -44,7 +44,7 @@ public:
     int32_t next_int() { return next<int32_t>(); }
     uint32_t next_unsigned() { return next<uint32_t>(); }
     const char* next_string() { return next<const char*>(); }
-    double next_whole() { return msvcrt_whole_numbers_ ? std::round(next<double>()) : 0.5; }
+    double next_whole() { return msvcrt_whole_numbers_ ? plain_format::round_half_away(next<double>()) : 0.5; }
 
 private:
     va_list list_;

@@ -293,15 +293,15 @@ std::string GaugeDriver::text(std::size_t index) const {
 
 namespace {
 
-// Any read-out's text, however long, with no comparison first.
-void copy_any_readout_text(const StringElement& readout, std::string& into);
+// Any read-out's text, however long; true when it differs from the one `into` held.
+bool copy_any_readout_text(const StringElement& readout, std::string& into);
 
 #if defined(__SSE2__)
 // Most updates leave a read-out's text as the update before left it: a short text is
 // compared with the one held, sixteen bytes at once, and copied only when it differs.
 // The load reaches past a text of 15 characters or fewer only into its guard, and into a
 // string only within its own short-text storage of 16 bytes.
-[[gnu::always_inline]] inline void refresh_readout_text(const StringElement& readout, std::string& into) {
+[[gnu::always_inline]] inline bool refresh_readout_text(const StringElement& readout, std::string& into) {
     static_assert(text_guard_size >= 16);
     const char* text = readout.text;
     if (text == nullptr || readout.char_count > 15) return copy_any_readout_text(readout, into);
@@ -314,37 +314,41 @@ void copy_any_readout_text(const StringElement& readout, std::string& into);
         const __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into.data()));
         const auto same = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, held)));
         const uint32_t text_bytes = (uint32_t{1} << length) - 1;
-        if ((same & text_bytes) == text_bytes) return;
+        if ((same & text_bytes) == text_bytes) return false;
     }
     into.assign(text, length);
+    return true;
 }
 #else
-inline void refresh_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
+inline bool refresh_readout_text(const StringElement& readout, std::string& into) { return copy_any_readout_text(readout, into); }
 #endif
 
 }  // namespace
 
 void copy_readout_text(const StringElement& readout, std::string& into) { copy_any_readout_text(readout, into); }
 
-void GaugeDriver::copy_text(const StringElement& readout, std::string& into) const {
+bool GaugeDriver::copy_text(const StringElement& readout, std::string& into) const {
     // The comparison loads sixteen bytes: only from a buffer of this driver's arena.
     const char* const arena = reinterpret_cast<const char*>(arena_.data());
     if (readout.text >= arena && readout.text + 16 <= arena + arena_.size() * sizeof(ArenaChunk))
-        refresh_readout_text(readout, into);
-    else
-        copy_any_readout_text(readout, into);
+        return refresh_readout_text(readout, into);
+    return copy_any_readout_text(readout, into);
 }
 
 namespace {
 
-void copy_any_readout_text(const StringElement& readout, std::string& into) {
+bool copy_any_readout_text(const StringElement& readout, std::string& into) {
     if (readout.text == nullptr) {
+        const bool changed = !into.empty();
         into.clear();
-        return;
+        return changed;
     }
     const std::size_t limit = std::size_t{readout.char_count} + 1;
     const auto* end = static_cast<const char*>(std::memchr(readout.text, '\0', limit));
-    into.assign(readout.text, end != nullptr ? static_cast<std::size_t>(end - readout.text) : limit);
+    const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - readout.text) : limit;
+    if (into.size() == length && std::memcmp(into.data(), readout.text, length) == 0) return false;
+    into.assign(readout.text, length);
+    return true;
 }
 
 }  // namespace

@@ -78,8 +78,9 @@ public:
     // A read-out's current text (the host's buffer); throws HostError for other kinds.
     std::string text(std::size_t index) const;
     // Refills `into` with a read-out's text as copy_readout_text does; a short text in this
-    // driver's buffers is compared first and copied only when it changed.
-    void copy_text(const StringElement& readout, std::string& into) const;
+    // driver's buffers is compared first and copied only when it changed. False when
+    // `into` already held the text; true when it changed, or may have.
+    bool copy_text(const StringElement& readout, std::string& into) const;
 
     // Calls a standard routine (install and generate get host_value) and returns its result.
     uint32_t run_standard_routine(StandardRoutineId routine, uint32_t host_value = 0);

@@ -140,24 +140,47 @@ const std::optional<double>& PanelExecutor::value(std::size_t gauge, std::size_t
 const std::vector<trace::ElementState>& PanelExecutor::states(std::size_t gauge) {
     Gauge& g = gauges_.at(gauge);
     const std::vector<ElementEntry>& elements = g.driver->elements();
-    g.states.resize(elements.size());
-    // Asked after every traced update: the samples are walked alongside, not looked up.
-    const ElementSample* sample = g.last.samples.empty() ? nullptr : g.last.samples.data();
-    for (const ElementEntry& entry : elements) {
-        trace::ElementState& state = g.states[entry.index];
-        if (sample != nullptr) state.value = sample[entry.index].value;
-        else state.value.reset();
-        state.image_flags = entry.element->image_flags;
-        if (entry.element->element_kind == string_element) {
-            // Refilled in place: the state keeps its storage from update to update.
-            if (!state.text) state.text.emplace();
-            g.driver->copy_text(reinterpret_cast<const StringElement&>(*entry.element), *state.text);
-        } else {
-            state.text.reset();
+    bool changed = false;
+    if (g.states.size() != elements.size() || g.watched.size() != elements.size()) {
+        g.states.assign(elements.size(), {});
+        g.watched.assign(elements.size(), {});
+        for (const ElementEntry& entry : elements) {
+            ElementHeader* element = entry.element;
+            g.watched[entry.index] = {element, element->element_kind == string_element
+                                                   ? reinterpret_cast<const StringElement*>(element)
+                                                   : nullptr};
+            if (g.watched[entry.index].readout != nullptr) g.states[entry.index].text.emplace();
         }
+        changed = true;
     }
+    // Asked after every traced update: each state is refreshed in place from the samples
+    // and the records, so that an unchanged one costs a few compares.
+    const ElementSample* sample = g.last.samples.size() == elements.size() ? g.last.samples.data() : nullptr;
+    trace::ElementState* state = g.states.data();
+    for (const Gauge::Watched& watched : g.watched) {
+        if (sample != nullptr) {
+            const std::optional<double>& value = sample->value;
+            if (value.has_value() != state->value.has_value() ||
+                (value && std::memcmp(&*value, &*state->value, sizeof(double)) != 0)) {
+                state->value = value;
+                changed = true;
+            }
+            ++sample;
+        } else if (state->value) {
+            state->value.reset();
+            changed = true;
+        }
+        const uint32_t flags = watched.element->image_flags;
+        changed |= flags != state->image_flags;
+        state->image_flags = flags;
+        if (watched.readout != nullptr) changed |= g.driver->copy_text(*watched.readout, *state->text);
+        ++state;
+    }
+    if (changed) ++g.states_version;
     return g.states;
 }
+
+uint64_t PanelExecutor::states_version(std::size_t gauge) const { return gauges_.at(gauge).states_version; }
 
 trace::ElementInfo element_info(const ElementEntry& entry, const RecordBounds& bounds) {
     const ElementHeader& header = *entry.element;

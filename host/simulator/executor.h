@@ -59,6 +59,9 @@ public:
     // before the first update, or without a callback), and every element's state.
     const std::optional<double>& value(std::size_t gauge, std::size_t element) const;
     const std::vector<trace::ElementState>& states(std::size_t gauge);
+    // Changes whenever a call of states() found any state changed since the call before,
+    // so that the same version means the same states.
+    uint64_t states_version(std::size_t gauge) const;
     // The samples of the gauge's last update, as the driver took them.
     const UpdateResult& last_update(std::size_t gauge) const { return gauges_.at(gauge).last; }
     uint64_t update_count() const { return updates_; }
@@ -69,6 +72,13 @@ private:
         UpdateResult last;  // the last complete update
         UpdateResult next;  // the one being filled; the two take turns, keeping their storage
         std::vector<trace::ElementState> states;
+        uint64_t states_version = 0;  // counts the calls of states() that changed them
+        // Each element's record, and the read-out's too, in drawing order.
+        struct Watched {
+            const ElementHeader* element;
+            const StringElement* readout;
+        };
+        std::vector<Watched> watched;
         // The value the last update's callback returned; none before the first update.
         const std::optional<double>& value(std::size_t element) const;
     };

@@ -46,9 +46,9 @@ void write_readout(StringElement& readout, const char* format, double value) {
     const int length = msvcrt_sprintf(scratch, format, value);
 #else
     // Every read-out conversion has precision 0, so rounding to a whole number here is the
-    // whole of MSVCRT.dll's rounding; std::round takes halves away from zero, exactly. The
+    // whole of MSVCRT.dll's rounding, which takes halves away from zero, exactly. The
     // plain formatter writes what snprintf would, at a fraction of its cost.
-    WholeNumber argument{std::round(value)};
+    WholeNumber argument{plain_format::round_half_away(value)};
     int length = plain_format::format(scratch, sizeof scratch, format, argument);
     if (length < 0) length = std::snprintf(scratch, sizeof scratch, format, argument.value);
 #endif
