@@ -26,6 +26,25 @@ std::string msvcrt_sprintf(const char* format, ...) {
     return text;
 }
 
+// As the module calls it: through vsprintf, into a buffer of its own.
+std::string module_sprintf(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    char buffer[64];
+    const int length = kestrel::msvcrt::vsprintf(buffer, format, arguments);
+    va_end(arguments);
+    EXPECT_EQ(std::strlen(buffer), static_cast<std::size_t>(length)) << format;
+    return buffer;
+}
+
+int plain_into(char* out, std::size_t capacity, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = kestrel::msvcrt::format_plain(out, capacity, format, arguments, true);
+    va_end(arguments);
+    return length;
+}
+
 std::string glibc_sprintf(const char* format, double value) {
     const int length = std::snprintf(nullptr, 0, format, value);
     std::string text(static_cast<std::size_t>(length), '\0');
@@ -214,6 +233,48 @@ TEST(MsvcrtFormat, FixedConversionsMatchTheExactReference) {
         }
     }
     EXPECT_EQ(compared, static_cast<int>(std::size(formats) * values.size()));
+}
+
+// The texts of the last calls are kept and handed back to a call with the same format
+// bytes and arguments: a read-out formatted again and again. Everything else is formatted.
+TEST(MsvcrtFormat, KeptTextsAnswerOnlyTheSameFormatAndArguments) {
+    // Formats in writable memory, as a module's data may hold them.
+    char format[32] = "%03.0f";
+    for (int round = 0; round < 3; ++round) {
+        // Two read-outs sharing one format, each with its own value.
+        EXPECT_EQ(module_sprintf(format, 360.0), "360");
+        EXPECT_EQ(module_sprintf(format, 250.0), "250");
+        EXPECT_EQ(module_sprintf(format, 249.5), "250");
+    }
+    // Changed in place: the same address, other bytes, longer and shorter.
+    std::strcpy(format, "%04.0f");
+    EXPECT_EQ(module_sprintf(format, 360.0), "0360");
+    std::strcpy(format, "%.0f");
+    EXPECT_EQ(module_sprintf(format, 360.0), "360");
+    std::strcpy(format, "%.0f|");
+    EXPECT_EQ(module_sprintf(format, 360.0), "360|");
+    // Integers: a change in the second argument alone.
+    std::strcpy(format, "%02d:%02d");
+    EXPECT_EQ(module_sprintf(format, 1, 2), "01:02");
+    EXPECT_EQ(module_sprintf(format, 1, 2), "01:02");
+    EXPECT_EQ(module_sprintf(format, 1, 3), "01:03");
+    // A string's text can change behind the same pointer.
+    char name[8] = "ALT";
+    std::strcpy(format, "[%s]");
+    EXPECT_EQ(module_sprintf(format, name), "[ALT]");
+    std::strcpy(name, "IAS");
+    EXPECT_EQ(module_sprintf(format, name), "[IAS]");
+    // A kept text that does not fit the room given is not handed back.
+    std::strcpy(format, "%03.0f");
+    char out[8];
+    EXPECT_EQ(plain_into(out, sizeof out, format, 360.0), 3);
+    EXPECT_STREQ(out, "360");
+    EXPECT_EQ(plain_into(out, 3, format, 360.0), -1);
+    EXPECT_EQ(plain_into(out, 4, format, 360.0), 3);
+    // A format longer than those kept is formatted at every call.
+    const char* long_format = "%d and %d and %d and %d and more";
+    EXPECT_EQ(module_sprintf(long_format, 1, 2, 3, 4), "1 and 2 and 3 and 4 and more");
+    EXPECT_EQ(module_sprintf(long_format, 1, 2, 3, 5), "1 and 2 and 3 and 5 and more");
 }
 
 }  // namespace

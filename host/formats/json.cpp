@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "plain_format.h"
+
 namespace kestrel::json {
 namespace {
 
@@ -50,14 +52,27 @@ void append_number(std::string& out, double value) {
     }
 }
 
+char* write_integer(char* at, int64_t value) {
+    const bool negative = value < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    if (negative) *at++ = '-';
+    // The digits are written backwards from their end: count them first, in 32 bits where
+    // the number fits, as nearly every number of a trace does.
+    std::size_t digits = 1;
+    if (magnitude <= UINT32_MAX) {
+        for (auto rest = static_cast<uint32_t>(magnitude); rest >= 10; rest /= 10) ++digits;
+    } else {
+        for (uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
+    }
+    plain_format::write_digits_before(at + digits, magnitude);
+    return at + digits;
+}
+
 void append_integer(std::string& out, int64_t value) {
+    // Every record has two or three numbers: written two digits at a time, as the
+    // read-outs' formatter writes them.
     char text[24];
-    // Nearly every number of a trace fits 32 bits, whose division costs a 32-bit host a
-    // fraction of the 64-bit one's; the digits are the same.
-    const auto result = value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max()
-                            ? std::to_chars(text, text + sizeof text, static_cast<int32_t>(value))
-                            : std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, write_integer(text, value));
 }
 
 std::string bytes_of(const std::string& utf8) {

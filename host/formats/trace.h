@@ -168,10 +168,19 @@ private:
     // The one line buffer every record is composed in, emptied.
     std::string& fresh_line();
     std::string& open_record(std::string_view kind, int line);
-    // Writes `line` and its end of line, which it appends to it.
+    // Writes `line` and its end of line, which it appends to it; with `flush`, everything
+    // written so far reaches the file.
     void write_line(std::string& line, bool flush);
+    // The same for a record that already ends in its end of line.
+    void write_record(const char* record, std::size_t size, bool flush);
+    // Hands bytes, or the block (emptying it), to the file, and with `flush` the file's
+    // buffers to the system; throws TraceError when the file takes less.
+    void write_bytes(const char* bytes, std::size_t size, bool flush);
+    void write_block(bool flush);
 
     std::FILE* file_ = nullptr;
+    std::vector<char> block_;  // records not yet handed to the file
+    std::size_t block_used_ = 0;
     uint64_t written_ = 0;
     std::filesystem::path path_;
     std::string line_;

@@ -11,10 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
 #include "plain_format.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrel::msvcrt {
 namespace {
@@ -36,6 +41,7 @@ public:
 
     template <typename T>
     T next() {
+        words_read_ += (sizeof(T) + 3) / 4;
         return va_arg(list_, T);
     }
     // As the plain formatter asks: 4-byte integers and pointers, and an f conversion's
@@ -43,12 +49,21 @@ public:
     // without that rounding, a value that is no whole number sends it to the general one.
     int32_t next_int() { return next<int32_t>(); }
     uint32_t next_unsigned() { return next<uint32_t>(); }
-    const char* next_string() { return next<const char*>(); }
+    const char* next_string() {
+        read_string_ = true;
+        return next<const char*>();
+    }
     double next_whole() { return msvcrt_whole_numbers_ ? plain_format::round_half_away(next<double>()) : 0.5; }
+
+    // The 4-byte words of the arguments read so far, and whether one was a string.
+    std::size_t words_read() const { return words_read_; }
+    bool read_string() const { return read_string_; }
 
 private:
     va_list list_;
     bool msvcrt_whole_numbers_;
+    std::size_t words_read_ = 0;
+    bool read_string_ = false;
 };
 
 enum class ArgumentKind { none, int32, int64, uint32, uint64, character, string, pointer, floating };
@@ -349,9 +364,126 @@ std::string vformat(const char* format, va_list list) {
     return out;
 }
 
+namespace {
+
+// A read-out is formatted again at every update, nearly always from the same format and
+// the same arguments. The last texts are kept by the format's address: a call whose
+// format bytes and argument words equal a kept one's gets its text again, byte for byte
+// what formatting would write, since the plain conversions depend on nothing else. A
+// string argument's text could change behind its pointer: those calls are not kept. Only
+// where the arguments are 4-byte words on the stack, as a 32-bit Windows caller passes
+// them: elsewhere a va_list keeps integers and doubles apart.
+#if defined(__i386__)
+constexpr bool keep_texts = true;
+#else
+constexpr bool keep_texts = false;
+#endif
+struct KeptText {
+    static constexpr std::size_t most = 32;  // format and text each, NUL included
+    const char* format = nullptr;            // the caller's, by address; nullptr: empty
+    bool msvcrt_whole_numbers = false;
+    uint8_t format_size = 0;                 // with the NUL
+    uint8_t words = 0;                       // 4-byte argument words read
+    uint8_t text_size = 0;                   // with the NUL
+    uint32_t arguments[4];
+    char format_bytes[most];
+    char text[most];
+};
+constexpr std::size_t kept_slots = 16;
+thread_local KeptText kept_texts[kept_slots];
+
+// By the format's address and the first two argument words (a double's two halves):
+// read-outs that share one format keep a text each. The words are read from the caller's
+// stack, where a format with fewer arguments finds the caller's own frame.
+KeptText& kept_for(const char* format, va_list list) {
+    va_list words;
+    va_copy(words, list);
+    const uint32_t first = va_arg(words, uint32_t);
+    const uint32_t second = va_arg(words, uint32_t);
+    va_end(words);
+    // A double's low bits are mostly zero: the words are mixed so that every bit counts.
+    uint32_t key = (static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(format)) ^ first ^
+                    ((second >> 16) | (second << 16))) * 0x9E3779B1u;
+    key ^= key >> 16;
+    return kept_texts[key % kept_slots];
+}
+
+// AddressSanitizer reports a load past an object's end even within its page.
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTREL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTREL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Whether the caller's format holds the kept one's bytes, its NUL included.
+bool same_format(const char* format, const KeptText& kept) {
+#if defined(__SSE2__) && !defined(KESTREL_ADDRESS_SANITIZER)
+    // Sixteen bytes in one compare where they lie within the format's page, which is
+    // readable since its first byte is: a format of up to 15 characters, every read-out's.
+    constexpr std::uintptr_t page = 4096;
+    if (kept.format_size <= 16 && (reinterpret_cast<std::uintptr_t>(format) & (page - 1)) <= page - 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(format));
+        const __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kept.format_bytes));
+        const auto same = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, held)));
+        const uint32_t wanted = (uint32_t{1} << kept.format_size) - 1;
+        return (same & wanted) == wanted;
+    }
+#endif
+    // Byte by byte, up to the first difference: a shorter format differs at its own NUL,
+    // so no byte past the caller's format is read.
+    for (std::size_t i = 0; i < kept.format_size; ++i)
+        if (format[i] != kept.format_bytes[i]) return false;
+    return true;
+}
+
+// The kept text's length when it answers this call, having written it with its NUL into
+// `out`; else -1, with nothing written.
+int kept_length(const KeptText& kept, char* out, std::size_t capacity, const char* format, va_list list,
+                bool msvcrt_whole_numbers) {
+    if (kept.format != format || kept.msvcrt_whole_numbers != msvcrt_whole_numbers || capacity < kept.text_size)
+        return -1;
+    if (!same_format(format, kept)) return -1;
+    va_list words;
+    va_copy(words, list);
+    uint32_t differences = 0;
+    for (std::size_t i = 0; i < kept.words; ++i) differences |= va_arg(words, uint32_t) ^ kept.arguments[i];
+    va_end(words);
+    if (differences != 0) return -1;
+    std::memcpy(out, kept.text, kept.text_size);
+    return kept.text_size - 1;
+}
+
+// The text kept for this call, written into `out`, or -1.
+int kept_text(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
+    if (!keep_texts) return -1;
+    return kept_length(kept_for(format, list), out, capacity, format, list, msvcrt_whole_numbers);
+}
+
+}  // namespace
+
 int format_plain(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
+    if (const int length = kept_text(out, capacity, format, list, msvcrt_whole_numbers); length >= 0) return length;
+    KeptText& kept = kept_for(format, list);
     Arguments arguments(list, msvcrt_whole_numbers);
-    return plain_format::format(out, capacity, format, arguments);
+    const int length = plain_format::format(out, capacity, format, arguments);
+    const std::size_t format_size = keep_texts ? ::strnlen(format, KeptText::most) + 1 : 0;
+    if (keep_texts && length >= 0 && !arguments.read_string() && arguments.words_read() <= std::size(kept.arguments) &&
+        format_size <= KeptText::most && static_cast<std::size_t>(length) < KeptText::most) {
+        kept.format = format;
+        kept.msvcrt_whole_numbers = msvcrt_whole_numbers;
+        kept.format_size = static_cast<uint8_t>(format_size);
+        kept.words = static_cast<uint8_t>(arguments.words_read());
+        kept.text_size = static_cast<uint8_t>(length + 1);
+        va_list words;
+        va_copy(words, list);
+        for (std::size_t i = 0; i < kept.words; ++i) kept.arguments[i] = va_arg(words, uint32_t);
+        va_end(words);
+        std::memcpy(kept.format_bytes, format, format_size);
+        std::memcpy(kept.text, out, kept.text_size);
+    }
+    return length;
 }
 
 namespace {
@@ -365,6 +497,8 @@ int format_plain_msvcrt(char* text, const char* format, va_list list) {
 }  // namespace
 
 int vsprintf(char* buffer, const char* format, va_list list) {
+    // A kept text goes straight into the caller's buffer: its length is known.
+    if (const int length = kept_text(buffer, SIZE_MAX, format, list, true); length >= 0) return length;
     char plain[plain_text_size];
     const int length = format_plain_msvcrt(plain, format, list);
     if (length >= 0) {

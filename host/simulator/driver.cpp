@@ -82,9 +82,11 @@ void GaugeDriver::provide_text_buffers() {
                             std::to_string(max_char_count) + " are accepted)");
         arena_size += readout.char_count + 1 + text_guard_size;
     }
-    // Whole rounds of the comparison: the chunks past the last guard are compared too.
+    // Whole rounds of the comparison, and at least the chunks the unrolled one compares:
+    // the chunks past the last guard are compared too.
     const std::size_t chunks = (arena_size + sizeof(ArenaChunk) - 1) / sizeof(ArenaChunk);
-    arena_.resize((chunks + chunks_per_round - 1) / chunks_per_round * chunks_per_round);
+    arena_chunks_ = std::max(unrolled_chunks, (chunks + chunks_per_round - 1) / chunks_per_round * chunks_per_round);
+    arena_.resize(2 * arena_chunks_);
     char* const arena = reinterpret_cast<char*>(arena_.data());
     std::fill(arena, arena + arena_.size() * sizeof(ArenaChunk), static_cast<char>(text_guard_byte));
     std::size_t offset = 0;
@@ -101,8 +103,9 @@ void GaugeDriver::provide_text_buffers() {
         buffers_.push_back({text, text_size, nul_mask, entry.index, &readout});
         pointers_.push_back({&readout.text, text});
     }
+    pointer_count_ = static_cast<uint32_t>(pointers_.size());
     // Empty texts and untouched guards: the state every later check compares with.
-    verified_arena_ = arena_;
+    remember_arena();
 }
 
 namespace {
@@ -151,6 +154,11 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
 
 }  // namespace
 
+void GaugeDriver::remember_arena() const {
+    std::copy(arena_.begin(), arena_.begin() + static_cast<std::ptrdiff_t>(arena_chunks_),
+              arena_.begin() + static_cast<std::ptrdiff_t>(arena_chunks_));
+}
+
 // Inlined where every callback is checked: the call itself was a good part of the cost.
 // Most entries leave every read-out as it was, or write the text it already held; a state
 // byte for byte the same as one that passed the whole check cannot be at fault, so the
@@ -167,7 +175,7 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
         std::memcpy(&now, each.field, sizeof now);
         return now != each.text;
     };
-    switch (pointers_.size()) {
+    switch (pointer_count_) {
         case 8: if (moved(pointer[7])) return false; [[fallthrough]];
         case 7: if (moved(pointer[6])) return false; [[fallthrough]];
         case 6: if (moved(pointer[5])) return false; [[fallthrough]];
@@ -181,16 +189,29 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
             for (const WatchedPointer& each : pointers_)
                 if (moved(each)) return false;
     }
+    // The arena's chunks, then the same number as the last check that passed saw them.
     const ArenaChunk* now = arena_.data();
-    const ArenaChunk* const end = now + arena_.size();
-    const ArenaChunk* seen = verified_arena_.data();
+    const std::size_t chunks = arena_chunks_;
 #if defined(__SSE2__)
-    // The arena is whole rounds of four chunks: a round is four compares and no branch.
-    static_assert(chunks_per_round == 4);
     const auto difference = [](const ArenaChunk* a, const ArenaChunk* b) {
         return _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a)),
                              _mm_load_si128(reinterpret_cast<const __m128i*>(b)));
     };
+    if (chunks == unrolled_chunks) {
+        // Most gauges' read-outs fit 128 bytes with their guards: no loop, fixed offsets.
+        static_assert(unrolled_chunks == 8);
+        const ArenaChunk* seen = now + unrolled_chunks;
+        const __m128i differences = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(difference(now, seen), difference(now + 1, seen + 1)),
+                         _mm_or_si128(difference(now + 2, seen + 2), difference(now + 3, seen + 3))),
+            _mm_or_si128(_mm_or_si128(difference(now + 4, seen + 4), difference(now + 5, seen + 5)),
+                         _mm_or_si128(difference(now + 6, seen + 6), difference(now + 7, seen + 7))));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(differences, _mm_setzero_si128())) == 0xFFFF;
+    }
+    const ArenaChunk* const end = now + chunks;
+    const ArenaChunk* seen = end;
+    // The arena is whole rounds of four chunks: a round is four compares and no branch.
+    static_assert(chunks_per_round == 4);
     __m128i differences = _mm_setzero_si128();
     for (; now != end; now += 4, seen += 4)
         differences = _mm_or_si128(
@@ -198,7 +219,7 @@ bool terminated_within(const char* text, uint32_t size) { return std::memchr(tex
                                       _mm_or_si128(difference(now + 2, seen + 2), difference(now + 3, seen + 3))));
     return _mm_movemask_epi8(_mm_cmpeq_epi8(differences, _mm_setzero_si128())) == 0xFFFF;
 #else
-    return std::memcmp(now, seen, static_cast<std::size_t>(end - now) * sizeof(ArenaChunk)) == 0;
+    return std::memcmp(now, now + chunks, chunks * sizeof(ArenaChunk)) == 0;
 #endif
 }
 
@@ -238,7 +259,7 @@ void GaugeDriver::check_text_buffers(std::string_view after, std::string_view el
     if (text_buffers_as_verified()) [[likely]]
         return;
     if (text_buffers_intact()) {
-        verified_arena_ = arena_;
+        remember_arena();
         return;
     }
     for (const TextBuffer& buffer : buffers_) {
@@ -330,7 +351,7 @@ void copy_readout_text(const StringElement& readout, std::string& into) { copy_a
 bool GaugeDriver::copy_text(const StringElement& readout, std::string& into) const {
     // The comparison loads sixteen bytes: only from a buffer of this driver's arena.
     const char* const arena = reinterpret_cast<const char*>(arena_.data());
-    if (readout.text >= arena && readout.text + 16 <= arena + arena_.size() * sizeof(ArenaChunk))
+    if (readout.text >= arena && readout.text + 16 <= arena + arena_chunks_ * sizeof(ArenaChunk))
         return refresh_readout_text(readout, into);
     return copy_any_readout_text(readout, into);
 }
@@ -438,31 +459,36 @@ void GaugeDriver::update(UpdateResult& result) {
             sample.resource_id = entry.element->resource_id;
         }
     }
-    ElementSample* sample_at = result.samples.data();
-    for (const UpdateStep& step : plan_) {
-        ElementSample& sample = *sample_at++;
-        sample.value.reset();
+    // The loop keeps what it needs in locals: after every callback, an opaque call, the
+    // compiler would otherwise reload it all through `this`.
+    ElementSample* sample = result.samples.data();
+    const PanelHost& host = *host_;
+    const double* const direct = host.direct_vars();
+    for (const UpdateStep *step = plan_.data(), *const last = step + plan_.size(); step != last; ++step, ++sample) {
+        sample->value.reset();
         bool checked = false;  // every text pointer is the host's, just checked
-        if (step.callback != nullptr) {
-            ElementCallback callback;
-            std::memcpy(&callback, step.callback, sizeof callback);
-            if (callback != nullptr) {
-                // The host refreshes the variables embedded in an element before calling its callback.
-                const PanelHost& host = *host_;
-                for (ModuleVar *variable = step.vars, *end = step.vars + step.var_count; variable != end; ++variable)
-                    if (variable->token != 0) variable->value = host.var(variable->token);
-                sample.value = callback(step.element);
-                if (!text_buffers_as_verified())
-                    check_text_buffers("the callback of element ", elements_[sample.index].label);
-                checked = true;
+        ElementCallback callback = nullptr;
+        if (step->callback != nullptr) std::memcpy(&callback, step->callback, sizeof callback);
+        if (callback != nullptr) {
+            // The host refreshes the variables embedded in an element before calling its
+            // callback: those the simulator numbers in the low thousands straight from
+            // the table, token 0 (none) left alone, the rest from the map.
+            for (ModuleVar *variable = step->vars, *const end = variable + step->var_count; variable != end; ++variable) {
+                const uint32_t token = variable->token;
+                if (token - 1u < PanelHost::direct_tokens - 1u) variable->value = direct[token];
+                else if (token != 0) variable->value = host.var(token);
             }
+            sample->value = callback(step->element);
+            if (!text_buffers_as_verified()) [[unlikely]]
+                check_text_buffers("the callback of element ", elements_[sample->index].label);
+            checked = true;
         }
-        sample.image_flags = step.element->image_flags;
-        if (const StringElement* readout = step.readout) {
+        sample->image_flags = step->element->image_flags;
+        if (const StringElement* readout = step->readout) {
             // Refilled in place: the sample keeps its storage from update to update.
-            if (!sample.text) sample.text.emplace();
-            if (checked) refresh_readout_text(*readout, *sample.text);
-            else copy_text(*readout, *sample.text);
+            if (!sample->text) sample->text.emplace();
+            if (checked) refresh_readout_text(*readout, *sample->text);
+            else copy_text(*readout, *sample->text);
         }
     }
     // Listeners run only when an event is pending; each run is an entry, checked after.

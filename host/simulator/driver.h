@@ -138,9 +138,12 @@ private:
         StringElement* readout;     // read-outs only
     };
     std::vector<UpdateStep> plan_;  // drawing order
-    std::vector<ArenaChunk> arena_;  // every read-out's text and guard, one after the other
-    // The arena as the last check that passed saw it.
-    mutable std::vector<ArenaChunk> verified_arena_;
+    // Every read-out's text and guard, one after the other, in arena_chunks_ chunks; then
+    // as many again holding them as the last check that passed saw them.
+    mutable std::vector<ArenaChunk> arena_;
+    std::size_t arena_chunks_ = 0;
+    // Keeps the arena as it is now as the state that passed.
+    void remember_arena() const;
     std::vector<TextBuffer> buffers_;
     // Each read-out's text field in its record, and the host's buffer it must point at.
     struct WatchedPointer {
@@ -148,7 +151,9 @@ private:
         const char* text;
     };
     std::vector<WatchedPointer> pointers_;
+    uint32_t pointer_count_ = 0;  // pointers_.size(), asked after every entry
     static constexpr std::size_t chunks_per_round = 4;
+    static constexpr std::size_t unrolled_chunks = 8;  // compared without a loop
     bool long_texts_ = false;  // a read-out of more than 15 characters
 };
 

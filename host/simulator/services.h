@@ -59,6 +59,10 @@ public:
     void set_var(uint32_t token, double value);
     // Inline: every update reads a few dozen variables, nearly all from the table.
     double var(uint32_t token) const { return token < direct_tokens ? direct_vars_[token] : mapped_var(token); }
+    // Tokens below direct_tokens sit in a table that never moves; direct_vars() is its
+    // start, indexed by token.
+    static constexpr uint32_t direct_tokens = 4096;
+    const double* direct_vars() const { return direct_vars_.data(); }
     // Tokens in the order lookup_var was asked for them, while recording is on (the
     // default). A long replay turns it off: the log would grow with every update.
     const std::vector<uint32_t>& lookups() const { return lookups_; }
@@ -90,11 +94,12 @@ public:
 
 private:
     friend struct ServiceRoutines;
-    double mapped_var(uint32_t token) const;
+    // Out of line: inlined, the map's search would make every caller save registers it
+    // needs only for the rare token above the table.
+    [[gnu::noinline]] double mapped_var(uint32_t token) const;
 
     // Variables are read at every update, many times over: the tokens the simulator
     // numbers in the low thousands sit in a table, the rest in a map.
-    static constexpr uint32_t direct_tokens = 4096;
     std::vector<double> direct_vars_ = std::vector<double>(direct_tokens, 0.0);
     std::map<uint32_t, double> vars_;
     std::vector<uint32_t> lookups_;
