@@ -350,6 +350,30 @@ TEST_F(UpdateGauge, FaultsAfterUnchangedUpdatesAreStillReported) {
     EXPECT_EQ(gauge->update().samples[2].text, "abc");
 }
 
+// The check after each entry compares the buffers a round of 64 bytes at a time, without a
+// loop for one or two rounds: a fault is seen whatever the rounds, and in a long text.
+TEST_F(UpdateGauge, GuardFaultsAreSeenWhateverTheBuffersSize) {
+    int reported = 0;
+    for (const uint32_t char_count : {3u, 40u, 60u, 150u}) {
+        readout.char_count = char_count;
+        gauge.emplace(header, host);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(fault_of_update(), "none") << char_count;
+        const std::string at_fault = "gauge test_gauge: read-out 0.0.0 (element 2, char_count " +
+                                     std::to_string(char_count) + "): ";
+        const auto first_guard = static_cast<int>(char_count + 1);
+        for (const int offset : {first_guard, first_guard + 7, first_guard + 15}) {
+            seen.needle_writes_into = &readout;
+            seen.needle_writes_at = offset;
+            EXPECT_EQ(fault_of_update(), at_fault + "the callback of element 0.0 wrote past the end of the text buffer")
+                << "char_count " << char_count << ", guard byte " << offset - first_guard;
+            seen.needle_writes_into = nullptr;
+            EXPECT_EQ(fault_of_update(), "none") << "the buffer was restored";
+            ++reported;
+        }
+    }
+    EXPECT_EQ(reported, 12);
+}
+
 // The samples' texts are compared with the buffer before being copied: every change of
 // length or content must still come through, and an unchanged text stay as it was.
 TEST_F(UpdateGauge, SampleTextsFollowEveryChangeOfTheReadout) {

@@ -82,10 +82,9 @@ void GaugeDriver::provide_text_buffers() {
                             std::to_string(max_char_count) + " are accepted)");
         arena_size += readout.char_count + 1 + text_guard_size;
     }
-    // Whole rounds of the comparison, and at least the chunks the unrolled one compares:
-    // the chunks past the last guard are compared too.
+    // Whole rounds of the comparison: the chunks past the last guard are compared too.
     const std::size_t chunks = (arena_size + sizeof(ArenaChunk) - 1) / sizeof(ArenaChunk);
-    arena_chunks_ = std::max(unrolled_chunks, (chunks + chunks_per_round - 1) / chunks_per_round * chunks_per_round);
+    arena_chunks_ = (chunks + chunks_per_round - 1) / chunks_per_round * chunks_per_round;
     arena_.resize(2 * arena_chunks_);
     char* const arena = reinterpret_cast<char*>(arena_.data());
     std::fill(arena, arena + arena_.size() * sizeof(ArenaChunk), static_cast<char>(text_guard_byte));
@@ -197,27 +196,25 @@ void GaugeDriver::remember_arena() const {
         return _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a)),
                              _mm_load_si128(reinterpret_cast<const __m128i*>(b)));
     };
-    if (chunks == unrolled_chunks) {
-        // Most gauges' read-outs fit 128 bytes with their guards: no loop, fixed offsets.
-        static_assert(unrolled_chunks == 8);
-        const ArenaChunk* seen = now + unrolled_chunks;
-        const __m128i differences = _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(difference(now, seen), difference(now + 1, seen + 1)),
-                         _mm_or_si128(difference(now + 2, seen + 2), difference(now + 3, seen + 3))),
-            _mm_or_si128(_mm_or_si128(difference(now + 4, seen + 4), difference(now + 5, seen + 5)),
-                         _mm_or_si128(difference(now + 6, seen + 6), difference(now + 7, seen + 7))));
+    // Four chunks from `at` against the four `apart` chunks further on.
+    const auto round = [&](const ArenaChunk* at, std::size_t apart) {
+        return _mm_or_si128(_mm_or_si128(difference(at, at + apart), difference(at + 1, at + apart + 1)),
+                            _mm_or_si128(difference(at + 2, at + apart + 2), difference(at + 3, at + apart + 3)));
+    };
+    const auto none = [](__m128i differences) {
         return _mm_movemask_epi8(_mm_cmpeq_epi8(differences, _mm_setzero_si128())) == 0xFFFF;
-    }
-    const ArenaChunk* const end = now + chunks;
-    const ArenaChunk* seen = end;
-    // The arena is whole rounds of four chunks: a round is four compares and no branch.
+    };
+    // Most gauges' read-outs fit 64 or 128 bytes with their guards: no loop, and offsets
+    // the compiler knows.
+    if (chunks == 2 * chunks_per_round)
+        return none(_mm_or_si128(round(now, 2 * chunks_per_round), round(now + chunks_per_round, 2 * chunks_per_round)));
+    if (chunks == chunks_per_round) return none(round(now, chunks_per_round));
+    // Whole rounds of four chunks, none for a gauge without read-outs.
     static_assert(chunks_per_round == 4);
     __m128i differences = _mm_setzero_si128();
-    for (; now != end; now += 4, seen += 4)
-        differences = _mm_or_si128(
-            differences, _mm_or_si128(_mm_or_si128(difference(now, seen), difference(now + 1, seen + 1)),
-                                      _mm_or_si128(difference(now + 2, seen + 2), difference(now + 3, seen + 3))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(differences, _mm_setzero_si128())) == 0xFFFF;
+    for (const ArenaChunk* at = now; at != now + chunks; at += chunks_per_round)
+        differences = _mm_or_si128(differences, round(at, chunks));
+    return none(differences);
 #else
     return std::memcmp(now, now + chunks, chunks * sizeof(ArenaChunk)) == 0;
 #endif
@@ -465,7 +462,6 @@ void GaugeDriver::update(UpdateResult& result) {
     const PanelHost& host = *host_;
     const double* const direct = host.direct_vars();
     for (const UpdateStep *step = plan_.data(), *const last = step + plan_.size(); step != last; ++step, ++sample) {
-        sample->value.reset();
         bool checked = false;  // every text pointer is the host's, just checked
         ElementCallback callback = nullptr;
         if (step->callback != nullptr) std::memcpy(&callback, step->callback, sizeof callback);
@@ -482,6 +478,8 @@ void GaugeDriver::update(UpdateResult& result) {
             if (!text_buffers_as_verified()) [[unlikely]]
                 check_text_buffers("the callback of element ", elements_[sample->index].label);
             checked = true;
+        } else {
+            sample->value.reset();
         }
         sample->image_flags = step->element->image_flags;
         if (const StringElement* readout = step->readout) {

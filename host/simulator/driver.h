@@ -153,7 +153,6 @@ private:
     std::vector<WatchedPointer> pointers_;
     uint32_t pointer_count_ = 0;  // pointers_.size(), asked after every entry
     static constexpr std::size_t chunks_per_round = 4;
-    static constexpr std::size_t unrolled_chunks = 8;  // compared without a loop
     bool long_texts_ = false;  // a read-out of more than 15 characters
 };
 
