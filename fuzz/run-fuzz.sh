@@ -143,6 +143,26 @@ for build in "$@"; do
         per_second=-
         if [ -n "$runs" ] && [ -n "$secs" ] && [ "$secs" -gt 0 ]; then per_second=$((runs / secs)); fi
         finding=none
+        # Under the emulator the 32-bit gauge targets see a wrong x87 result now and then:
+        # a light that "returned nan" or "returned 0" after a minute or so of fuzzing, on
+        # main before any change of the host as well, and never natively. Their input does
+        # not bring it back. Such a finding, whose input passes three times alone, is
+        # reported as unreproduced with its input kept; one that its input brings back
+        # fails the run as any finding does.
+        if [ $status -ne 0 ] && [ "$emulated" = 1 ] && [ $reader = 0 ]; then
+            artifact=$(ls -t "$artifacts" 2>/dev/null | grep -m1 -E '^(crash|oom)-' || true)
+            if [ -n "$artifact" ]; then
+                replayed=0
+                for _ in 1 2 3; do
+                    "${limit[@]}" "$program" -timeout=1 "${alarm[@]}" "$artifacts$artifact" >>"$log" 2>&1 || break
+                    replayed=$((replayed + 1))
+                done
+                if [ $replayed = 3 ]; then
+                    status=0
+                    finding="unreproduced (emulator): $(grep -m1 -E 'FINDING' "$log" | cut -c1-60), input $artifacts$artifact"
+                fi
+            fi
+        fi
         if [ $status -ne 0 ]; then
             failed=1
             finding=$(grep -m1 -E 'FINDING|ERROR: (AddressSanitizer|libFuzzer)|runtime error' "$log" | cut -c1-110)
