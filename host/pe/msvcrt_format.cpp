@@ -287,17 +287,9 @@ bool append_fixed(std::string& out, const Conversion& c, double value, int preci
     char body[64];
     int length = 0;
     char whole_digits[24];
-    int whole_length = 0;
-    // A read-out's number fits 32 bits, whose division is a fraction of the 64-bit one's
-    // cost on the 32-bit host.
-    if (parts->first <= UINT32_MAX) {
-        for (uint32_t whole = static_cast<uint32_t>(parts->first); whole != 0 || whole_length == 0; whole /= 10)
-            whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
-    } else {
-        for (uint64_t whole = parts->first; whole != 0; whole /= 10)
-            whole_digits[whole_length++] = static_cast<char>('0' + whole % 10);
-    }
-    while (whole_length > 0) body[length++] = whole_digits[--whole_length];
+    char* const whole_end = whole_digits + sizeof whole_digits;
+    for (const char* digit = plain_format::write_digits_before(whole_end, parts->first); digit != whole_end; ++digit)
+        body[length++] = *digit;
     const bool point = precision > 0 || c.flags.has('#');
     if (point) body[length++] = '.';
     for (int digit = precision - 1; digit >= 0; --digit)
@@ -395,7 +387,9 @@ thread_local KeptText kept_texts[kept_slots];
 // By the format's address and the first two argument words (a double's two halves):
 // read-outs that share one format keep a text each. The words are read from the caller's
 // stack, where a format with fewer arguments finds the caller's own frame.
-KeptText& kept_for(const char* format, va_list list) {
+// None where texts are not kept.
+KeptText* kept_for(const char* format, va_list list) {
+    if (!keep_texts) return nullptr;
     va_list words;
     va_copy(words, list);
     const uint32_t first = va_arg(words, uint32_t);
@@ -405,7 +399,7 @@ KeptText& kept_for(const char* format, va_list list) {
     uint32_t key = (static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(format)) ^ first ^
                     ((second >> 16) | (second << 16))) * 0x9E3779B1u;
     key ^= key >> 16;
-    return kept_texts[key % kept_slots];
+    return &kept_texts[key % kept_slots];
 }
 
 // AddressSanitizer reports a load past an object's end even within its page.
@@ -440,8 +434,10 @@ bool same_format(const char* format, const KeptText& kept) {
 
 // The kept text's length when it answers this call, having written it with its NUL into
 // `out`; else -1, with nothing written.
-int kept_length(const KeptText& kept, char* out, std::size_t capacity, const char* format, va_list list,
+int kept_length(const KeptText* slot, char* out, std::size_t capacity, const char* format, va_list list,
                 bool msvcrt_whole_numbers) {
+    if (slot == nullptr) return -1;
+    const KeptText& kept = *slot;
     if (kept.format != format || kept.msvcrt_whole_numbers != msvcrt_whole_numbers || capacity < kept.text_size)
         return -1;
     if (!same_format(format, kept)) return -1;
@@ -455,22 +451,16 @@ int kept_length(const KeptText& kept, char* out, std::size_t capacity, const cha
     return kept.text_size - 1;
 }
 
-// The text kept for this call, written into `out`, or -1.
-int kept_text(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
-    if (!keep_texts) return -1;
-    return kept_length(kept_for(format, list), out, capacity, format, list, msvcrt_whole_numbers);
-}
-
-}  // namespace
-
-int format_plain(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
-    if (const int length = kept_text(out, capacity, format, list, msvcrt_whole_numbers); length >= 0) return length;
-    KeptText& kept = kept_for(format, list);
+// The plain formatter's text, kept in `slot` (if any) when it may answer a later call.
+int format_and_keep(KeptText* slot, char* out, std::size_t capacity, const char* format, va_list list,
+                    bool msvcrt_whole_numbers) {
     Arguments arguments(list, msvcrt_whole_numbers);
     const int length = plain_format::format(out, capacity, format, arguments);
-    const std::size_t format_size = keep_texts ? ::strnlen(format, KeptText::most) + 1 : 0;
-    if (keep_texts && length >= 0 && !arguments.read_string() && arguments.words_read() <= std::size(kept.arguments) &&
-        format_size <= KeptText::most && static_cast<std::size_t>(length) < KeptText::most) {
+    if (slot == nullptr || length < 0 || arguments.read_string()) return length;
+    KeptText& kept = *slot;
+    const std::size_t format_size = ::strnlen(format, KeptText::most) + 1;
+    if (arguments.words_read() <= std::size(kept.arguments) && format_size <= KeptText::most &&
+        static_cast<std::size_t>(length) < KeptText::most) {
         kept.format = format;
         kept.msvcrt_whole_numbers = msvcrt_whole_numbers;
         kept.format_size = static_cast<uint8_t>(format_size);
@@ -486,21 +476,26 @@ int format_plain(char* out, std::size_t capacity, const char* format, va_list li
     return length;
 }
 
-namespace {
 // The read-outs' formats: the plain formatter writes them as the general path would, with
-// MSVCRT.dll's rounding of f at precision 0 done in next_whole. Into `text`, of
-// plain_text_size bytes; -1 for the general path.
+// MSVCRT.dll's rounding of f at precision 0 done in next_whole, into plain_text_size
+// bytes; -1 for the general path.
 constexpr std::size_t plain_text_size = 512;
-int format_plain_msvcrt(char* text, const char* format, va_list list) {
-    return format_plain(text, plain_text_size, format, list, true);
-}
+
 }  // namespace
 
+int format_plain(char* out, std::size_t capacity, const char* format, va_list list, bool msvcrt_whole_numbers) {
+    KeptText* const kept = kept_for(format, list);
+    if (const int length = kept_length(kept, out, capacity, format, list, msvcrt_whole_numbers); length >= 0)
+        return length;
+    return format_and_keep(kept, out, capacity, format, list, msvcrt_whole_numbers);
+}
+
 int vsprintf(char* buffer, const char* format, va_list list) {
+    KeptText* const kept = kept_for(format, list);
     // A kept text goes straight into the caller's buffer: its length is known.
-    if (const int length = kept_text(buffer, SIZE_MAX, format, list, true); length >= 0) return length;
+    if (const int length = kept_length(kept, buffer, SIZE_MAX, format, list, true); length >= 0) return length;
     char plain[plain_text_size];
-    const int length = format_plain_msvcrt(plain, format, list);
+    const int length = format_and_keep(kept, plain, plain_text_size, format, list, true);
     if (length >= 0) {
         std::memcpy(buffer, plain, static_cast<std::size_t>(length) + 1);
         return length;
@@ -514,7 +509,7 @@ int vsprintf(char* buffer, const char* format, va_list list) {
 
 void vformat_into(std::string& out, const char* format, va_list list) {
     char plain[plain_text_size];
-    const int length = format_plain_msvcrt(plain, format, list);
+    const int length = format_plain(plain, plain_text_size, format, list, true);
     if (length >= 0) {
         out.assign(plain, static_cast<std::size_t>(length));
         return;
