@@ -24,6 +24,7 @@ struct Shown {
 TEST_F(ApGauge, AngleWindowsShowThreeDigitsAndNorthAs360) {
     const Shown cases[] = {
         {5.0, "005", 5.0},     {0.0, "360", 360.0},   {359.4, "359", 359.4}, {0.2, "000", 0.2},
+        {-0.2, "-00", -0.2},   {0.2, "000", 0.2},     // a rounded -0 is not the 0 before it
         {2.5, "003", 2.5},     {2.4999, "002", 2.4999}, {359.5, "360", 359.5}, {-0.0, "360", 360.0},
         {-5.0, "-05", -5.0},   {1000.0, "---", 1000.0}, {-99.5, "---", -99.5},
     };
@@ -56,6 +57,13 @@ TEST_F(ApGauge, SpeedWindowShowsIasOrMach) {
         const auto result = update();
         EXPECT_EQ(*result.samples[speed_readout].text, shown.text) << shown.host_value;
         EXPECT_DOUBLE_EQ(*result.samples[speed_readout].value, shown.returned);
+    }
+    // The same number under both formats, turn about: each shows its own text.
+    host.set_var(Token::ias, 78.0);
+    host.set_var(Token::mach, 0.78);
+    for (const char* text : {".78", "078", ".78", "078"}) {
+        EXPECT_EQ(*update().samples[speed_readout].text, text);
+        click(speed_mode_button);
     }
 }
 

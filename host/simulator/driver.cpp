@@ -419,21 +419,21 @@ void GaugeDriver::plan_updates() {
     // variables it embeds and whether it is a read-out.
     for (const ElementEntry& entry : elements_) {
         ElementHeader& element = *entry.element;
-        UpdateStep step{&element, nullptr, nullptr, 0, nullptr};
+        UpdateStep step{&element, nullptr, nullptr, nullptr};
         switch (element.element_kind) {
             case needle_element: {
                 auto& needle = reinterpret_cast<NeedleElement&>(element);
-                step = {&element, &needle.value_callback, &needle.source_var, 1, nullptr};
+                step = {&element, &needle.value_callback, &needle.source_var, nullptr};
                 break;
             }
             case icon_element: {
                 auto& icon = reinterpret_cast<IconElement&>(element);
-                step = {&element, &icon.value_callback, &icon.source_var, 1, nullptr};
+                step = {&element, &icon.value_callback, &icon.source_var, nullptr};
                 break;
             }
             case string_element: {
                 auto& readout = reinterpret_cast<StringElement&>(element);
-                step = {&element, &readout.value_callback, readout.source_vars, 3, &readout};
+                step = {&element, &readout.value_callback, readout.source_vars, &readout};
                 break;
             }
             default: break;
@@ -468,11 +468,19 @@ void GaugeDriver::update(UpdateResult& result) {
         if (callback != nullptr) {
             // The host refreshes the variables embedded in an element before calling its
             // callback: those the simulator numbers in the low thousands straight from
-            // the table, token 0 (none) left alone, the rest from the map.
-            for (ModuleVar *variable = step->vars, *const end = variable + step->var_count; variable != end; ++variable) {
-                const uint32_t token = variable->token;
-                if (token - 1u < PanelHost::direct_tokens - 1u) variable->value = direct[token];
-                else if (token != 0) variable->value = host.var(token);
+            // the table, token 0 (none) left alone, the rest from the map. An element
+            // with a callback embeds one variable, a read-out three: no loop.
+            const auto refresh = [&](ModuleVar& variable) {
+                const uint32_t token = variable.token;
+                if (token - 1u < PanelHost::direct_tokens - 1u) variable.value = direct[token];
+                else if (token != 0) variable.value = host.var(token);
+            };
+            static_assert(sizeof(StringElement::source_vars) == 3 * sizeof(ModuleVar));
+            ModuleVar* const vars = step->vars;
+            refresh(vars[0]);
+            if (step->readout != nullptr) {
+                refresh(vars[1]);
+                refresh(vars[2]);
             }
             sample->value = callback(step->element);
             if (!text_buffers_as_verified()) [[unlikely]]

@@ -133,8 +133,7 @@ private:
         // The record's callback field, nullptr for kinds without one. Records are packed
         // to 4 bytes, so in a 64-bit host the field is read byte-wise.
         const void* callback;
-        ModuleVar* vars;            // the variables the record embeds
-        uint32_t var_count;
+        ModuleVar* vars;            // the variables the record embeds: one, a read-out's three
         StringElement* readout;     // read-outs only
     };
     std::vector<UpdateStep> plan_;  // drawing order

@@ -20,8 +20,7 @@ constexpr uint32_t max_table_entries = 4096;
 PanelExecutor::PanelExecutor(PanelHost& host, std::vector<GaugeDriver*> gauges) : host_(host) {
     if (gauges.empty()) throw HostError("no gauge to drive");
     for (GaugeDriver* driver : gauges) {
-        Gauge gauge{driver, {}, {}, {}};
-        gauges_.push_back(std::move(gauge));
+        gauges_.emplace_back().driver = driver;
     }
 }
 

@@ -33,6 +33,45 @@ struct WholeNumber {
     uint32_t next_unsigned() const { return 0; }
     const char* next_string() const { return nullptr; }
 };
+
+// Texts the twin formatted last, one per read-out: most updates show the value the update
+// before showed, and the formatter costs the twin more than all its other work. A text
+// depends on nothing but the format and the rounded value; formats are string constants,
+// which nothing writes, so their address names them. Plain data, zero until first used.
+struct KeptText {
+    const StringElement* readout;
+    const char* format;
+    double value;  // compared bit for bit: -0 and 0 write different texts
+    int length;
+    char text[16];
+};
+constexpr int kept_text_count = 8;
+KeptText kept_texts[kept_text_count];
+int next_kept_text = 0;
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The kept text of this read-out, format and value; nullptr if there is none.
+const KeptText* kept_text(const StringElement& readout, const char* format, double value) {
+    for (const KeptText& kept : kept_texts)
+        if (kept.readout == &readout)
+            return kept.format == format && same_bits(kept.value, value) ? &kept : nullptr;
+    return nullptr;
+}
+
+// Keeps a text that fits; a read-out keeps one slot, the first free or the oldest taken.
+void keep_text(const StringElement& readout, const char* format, double value, const char* text, int length) {
+    if (length < 0 || length >= static_cast<int>(sizeof kept_texts[0].text)) return;
+    KeptText* slot = nullptr;
+    for (KeptText& kept : kept_texts)
+        if (kept.readout == &readout) slot = &kept;
+    if (slot == nullptr) {
+        slot = &kept_texts[next_kept_text];
+        next_kept_text = (next_kept_text + 1) % kept_text_count;
+    }
+    *slot = {&readout, format, value, length, {}};
+    std::memcpy(slot->text, text, static_cast<std::size_t>(length));
+}
 #endif
 }  // namespace
 
@@ -49,8 +88,13 @@ void write_readout(StringElement& readout, const char* format, double value) {
     // whole of MSVCRT.dll's rounding, which takes halves away from zero, exactly. The
     // plain formatter writes what snprintf would, at a fraction of its cost.
     WholeNumber argument{plain_format::round_half_away(value)};
+    if (const KeptText* kept = kept_text(readout, format, argument.value)) {
+        put_readout_text(readout, kept->text, kept->length);
+        return;
+    }
     int length = plain_format::format(scratch, sizeof scratch, format, argument);
     if (length < 0) length = std::snprintf(scratch, sizeof scratch, format, argument.value);
+    keep_text(readout, format, argument.value, scratch, length);
 #endif
     put_readout_text(readout, scratch, length >= static_cast<int>(scratch_size) ? -1 : length);
 }
