@@ -6,8 +6,8 @@
 
 namespace ap {
 
-// Formats value with a format whose one conversion is a whole-number f conversion
-// ("%03.0f", "%+5.0f", ...). Exact halves round away from zero, as the platform's runtime
+// Formats value with a format, a string constant, whose one conversion is a whole-number
+// f conversion ("%03.0f", "%+5.0f", ...). Exact halves round away from zero, as the platform's runtime
 // does. A text longer than char_count, and any NaN or infinity, shows char_count dashes.
 void write_readout(StringElement& readout, const char* format, double value);
 // A fixed text, such as the dashes of an empty window.
