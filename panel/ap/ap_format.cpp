@@ -40,8 +40,8 @@ struct WholeNumber {
 // which nothing writes, so their address names them. Plain data, zero until first used.
 struct KeptText {
     const StringElement* readout;
-    const char* format;
-    double value;  // compared bit for bit: -0 and 0 write different texts
+    const char* format;  // nullptr: no text kept
+    double value;        // compared bit for bit: -0 and 0 write different texts
     int length;
     char text[16];
 };
@@ -49,29 +49,17 @@ constexpr int kept_text_count = 8;
 KeptText kept_texts[kept_text_count];
 int next_kept_text = 0;
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The kept text of this read-out, format and value; nullptr if there is none.
-const KeptText* kept_text(const StringElement& readout, const char* format, double value) {
-    for (const KeptText& kept : kept_texts)
-        if (kept.readout == &readout)
-            return kept.format == format && same_bits(kept.value, value) ? &kept : nullptr;
-    return nullptr;
-}
-
-// Keeps a text that fits; a read-out keeps one slot, the first free or the oldest taken.
-void keep_text(const StringElement& readout, const char* format, double value, const char* text, int length) {
-    if (length < 0 || length >= static_cast<int>(sizeof kept_texts[0].text)) return;
-    KeptText* slot = nullptr;
+// The read-out's slot: the one it holds, else the oldest taken, emptied for it.
+KeptText& kept_text_of(const StringElement& readout) {
     for (KeptText& kept : kept_texts)
-        if (kept.readout == &readout) slot = &kept;
-    if (slot == nullptr) {
-        slot = &kept_texts[next_kept_text];
-        next_kept_text = (next_kept_text + 1) % kept_text_count;
-    }
-    *slot = {&readout, format, value, length, {}};
-    std::memcpy(slot->text, text, static_cast<std::size_t>(length));
+        if (kept.readout == &readout) return kept;
+    KeptText& slot = kept_texts[next_kept_text];
+    next_kept_text = (next_kept_text + 1) % kept_text_count;
+    slot = {&readout, nullptr, 0.0, 0, {}};
+    return slot;
 }
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 #endif
 }  // namespace
 
@@ -88,13 +76,18 @@ void write_readout(StringElement& readout, const char* format, double value) {
     // whole of MSVCRT.dll's rounding, which takes halves away from zero, exactly. The
     // plain formatter writes what snprintf would, at a fraction of its cost.
     WholeNumber argument{plain_format::round_half_away(value)};
-    if (const KeptText* kept = kept_text(readout, format, argument.value)) {
-        put_readout_text(readout, kept->text, kept->length);
+    KeptText& kept = kept_text_of(readout);
+    if (kept.format == format && same_bits(kept.value, argument.value)) {
+        put_readout_text(readout, kept.text, kept.length);
         return;
     }
     int length = plain_format::format(scratch, sizeof scratch, format, argument);
     if (length < 0) length = std::snprintf(scratch, sizeof scratch, format, argument.value);
-    keep_text(readout, format, argument.value, scratch, length);
+    // A text that fits is kept; any other leaves the slot empty.
+    kept.format = length >= 0 && length < static_cast<int>(sizeof kept.text) ? format : nullptr;
+    kept.value = argument.value;
+    kept.length = length;
+    if (kept.format != nullptr) std::memcpy(kept.text, scratch, static_cast<std::size_t>(length));
 #endif
     put_readout_text(readout, scratch, length >= static_cast<int>(scratch_size) ? -1 : length);
 }
